@@ -1,0 +1,3 @@
+// resources/resource_ids.h
+#pragma once
+#define IDI_ZELVORAN 1

@@ -1,0 +1,49 @@
+# Shared by scripts/run, scripts/test and scripts/bench: set-up, build, and the Wine environment.
+# Sourced, not run.
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=${ZELVORAN_BUILD:-$ROOT/build}
+
+zel_setup() { "$ROOT/scripts/setup"; }
+
+zel_build() {
+  local werror=OFF
+  [ -n "${CI:-}" ] && werror=ON
+  cmake -S "$ROOT" -B "$BUILD" -DCMAKE_TOOLCHAIN_FILE="$ROOT/cmake/mingw-i686.cmake" \
+        -DZELVORAN_WERROR=$werror >/dev/null
+  cmake --build "$BUILD" -j"$(nproc)" "$@"
+}
+
+# The Windows side: a throw-away prefix inside the build folder, Japanese locale, quiet Wine.
+zel_wine_env() {
+  export WINEPREFIX="$BUILD/wineprefix"
+  export WINEDEBUG=-all
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+  export TZ=${TZ:-Asia/Tokyo}
+  if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    wineboot -i >/dev/null 2>&1 || true
+    wineserver -w
+  fi
+  # One long-lived server, with Wine's own services started here, detached from our output:
+  # a service started by the first test would inherit CTest's pipes and keep it waiting.
+  wineserver -p 2>/dev/null || true
+  wine cmd /c exit </dev/null >/dev/null 2>&1 || true
+}
+
+# A virtual display when there is none; sets ZEL_XVFB_PID when one was started.
+zel_display() {
+  ZEL_XVFB_PID=
+  if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then
+    local n=99
+    while [ -e /tmp/.X$n-lock ]; do n=$((n + 1)); done
+    Xvfb :$n -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+    ZEL_XVFB_PID=$!
+    export DISPLAY=:$n
+    for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+  fi
+}
+
+zel_cleanup() {
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
+  [ -n "${ZEL_XVFB_PID:-}" ] && kill "$ZEL_XVFB_PID" 2>/dev/null || true
+}
