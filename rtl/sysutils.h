@@ -37,7 +37,7 @@ std::wstring IntToStr(int value);
 // "h:n[:s]" with the settings' time separator; blanks around the numbers are allowed.
 TDateTime StrToTime(const std::wstring& text, const TFormatSettings& settings);
 
-// printf-style %d, %Nd (right-aligned in N places), %s and %%, for the few uses the program has.
+// printf-style %d, %Nd (right-aligned in N places, blank-padded) and %%.
 std::wstring Format(const std::wstring& format, const std::vector<int>& args);
 
 // The folder part of a path: no trailing separator except for a drive root ("C:\").

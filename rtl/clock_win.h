@@ -1,0 +1,30 @@
+// rtl/clock_win.h
+#pragma once
+#include <windows.h>
+
+#include "rtl/datetime.h"
+
+namespace rtl {
+
+// The local clock, to the millisecond.
+TDateTime Now();
+TDateTime Date();  // today, fraction 0
+TDateTime Time();  // time of day, whole part 0
+
+// Date and time from a single read, so a reading across midnight stays consistent.
+struct TClockReading {
+  TDateTime Date;
+  TDateTime Time;
+};
+TClockReading ReadClock();
+
+// Broken-down time to the nearest millisecond, and back. SYSTEMTIME covers 1601..30827, so
+// DateTimeToSystemTime throws EConvertError for years before 1601.
+SYSTEMTIME DateTimeToSystemTime(TDateTime value);
+TDateTime SystemTimeToDateTime(const SYSTEMTIME& st);
+
+// FILETIME (100 ns since 1601-01-01) with no zone conversion, to the millisecond.
+FILETIME DateTimeToFileTime(TDateTime value);    // throws EConvertError before 1601
+TDateTime FileTimeToDateTime(const FILETIME& ft);  // truncates below a millisecond
+
+}  // namespace rtl

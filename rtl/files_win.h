@@ -1,0 +1,75 @@
+// rtl/files_win.h
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "rtl/exceptions.h"
+
+namespace rtl {
+
+// Owns a kernel handle from CreateFile; both null and INVALID_HANDLE_VALUE mean "none".
+class FileHandle {
+ public:
+  FileHandle() = default;
+  explicit FileHandle(HANDLE h) : h_(h) {}
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  FileHandle(FileHandle&& other) noexcept : h_(other.release()) {}
+  FileHandle& operator=(FileHandle&& other) noexcept;
+  ~FileHandle() { close(); }
+  bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return h_; }
+  HANDLE release() { HANDLE h = h_; h_ = INVALID_HANDLE_VALUE; return h; }
+  bool close();  // false when CloseHandle failed
+
+ private:
+  HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
+// Owns a FindFirstFile listing.
+class FindHandle {
+ public:
+  FindHandle() = default;
+  explicit FindHandle(HANDLE h) : h_(h) {}
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+  FindHandle(FindHandle&& other) noexcept : h_(other.h_) { other.h_ = INVALID_HANDLE_VALUE; }
+  FindHandle& operator=(FindHandle&& other) noexcept;
+  ~FindHandle() { close(); }
+  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return h_; }
+  bool close();
+
+ private:
+  HANDLE h_ = INVALID_HANDLE_VALUE;
+};
+
+// The system's message for an error code, without the trailing line break.
+std::wstring SysErrorMessage(unsigned long errorCode);
+
+// Full path of the running executable, at any length.
+std::wstring ExeName();
+// Absolute form of a path against the current directory (GetFullPathNameW), at any length.
+std::wstring ExpandFileName(const std::wstring& path);
+// The form to hand to file APIs: absolute paths longer than MAX_PATH - 12 get the \\?\ (or
+// \\?\UNC\) prefix so they are not cut at 260 characters; others are returned unchanged.
+std::wstring ExtendedPath(const std::wstring& absolutePath);
+
+bool FileExists(const std::wstring& path);       // an existing file, not a folder
+bool DirectoryExists(const std::wstring& path);  // an existing folder
+bool RemoveFile(const std::wstring& path);       // DeleteFileW; false on failure
+
+// The user's temporary folder, with no trailing separator.
+std::wstring TempDirectory();
+
+// Last-write time converted to local time (at full precision) with the bias now in force,
+// read through the attributes, so a file locked or read-only still has a date.
+// Throws EInOutError naming the file when the time cannot be read.
+double FileAgeLocal(const std::wstring& path);
+
+// Writes text as one line of Shift-JIS (code page 932) ended by CR LF, creating or
+// truncating the file. Throws EInOutError on failure.
+void WriteTextLineCp932(const std::wstring& path, const std::wstring& line);
+
+}  // namespace rtl
