@@ -41,6 +41,9 @@ void DecodeTime(TDateTime value, int& hour, int& min, int& sec, int& msec);
 // The date alone (whole part toward zero) and the time of day alone (fraction's magnitude).
 TDateTime DateOf(TDateTime value);
 TDateTime TimeOf(TDateTime value);
+// The instant of a date and a time of day, the inverse of DateOf/TimeOf: before 1899-12-30
+// the time is subtracted, since the fraction's magnitude is the time there.
+TDateTime ComposeDateTime(TDateTime date, TDateTime time);
 
 // DOS file date: date in the high word (years since 1980: 7 bits, month: 4, day: 5), time in
 // the low word (hour: 5, minute: 6, seconds / 2: 5). Seconds round down to an even number.

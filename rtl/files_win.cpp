@@ -1,0 +1,156 @@
+// rtl/files_win.cpp
+#include "rtl/files_win.h"
+
+#include "rtl/clock_win.h"
+
+namespace rtl {
+namespace {
+
+bool IsSep(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+[[noreturn]] void ThrowFileError(const std::wstring& path, const wchar_t* what, DWORD code) {
+  throw EInOutError(L"ファイル「" + path + L"」" + what + L"\n" + SysErrorMessage(code), code);
+}
+
+}  // namespace
+
+FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
+  if (this != &other) {
+    close();
+    h_ = other.release();
+  }
+  return *this;
+}
+
+bool FileHandle::close() {
+  if (!valid()) return true;
+  const bool ok = CloseHandle(h_) != FALSE;
+  h_ = INVALID_HANDLE_VALUE;
+  return ok;
+}
+
+FindHandle& FindHandle::operator=(FindHandle&& other) noexcept {
+  if (this != &other) {
+    close();
+    h_ = other.h_;
+    other.h_ = INVALID_HANDLE_VALUE;
+  }
+  return *this;
+}
+
+bool FindHandle::close() {
+  if (!valid()) return true;
+  const bool ok = FindClose(h_) != FALSE;
+  h_ = INVALID_HANDLE_VALUE;
+  return ok;
+}
+
+std::wstring SysErrorMessage(unsigned long errorCode) {
+  wchar_t text[1024];
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                           errorCode, 0, text, 1024, nullptr);
+  while (n > 0 && (text[n - 1] == L'\r' || text[n - 1] == L'\n' || text[n - 1] == L' ')) --n;
+  if (n == 0) return L"エラー コード " + std::to_wstring(errorCode);
+  return std::wstring(text, n);
+}
+
+std::wstring ExeName() {
+  std::wstring buffer(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD n = GetModuleFileNameW(nullptr, &buffer[0], static_cast<DWORD>(buffer.size()));
+    if (n == 0) return {};
+    // A full buffer means the name was cut (XP does not even set an error).
+    if (n < buffer.size()) return buffer.substr(0, n);
+    if (buffer.size() > 65536) return {};
+    buffer.resize(buffer.size() * 2);
+  }
+}
+
+std::wstring ExpandFileName(const std::wstring& path) {
+  if (path.empty()) return {};
+  DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  for (;;) {
+    if (size == 0) return {};
+    std::wstring buffer(size, L'\0');
+    const DWORD n = GetFullPathNameW(path.c_str(), size, &buffer[0], nullptr);
+    if (n < size) return n == 0 ? std::wstring() : buffer.substr(0, n);
+    size = n;  // the current directory changed in between
+  }
+}
+
+std::wstring ExtendedPath(const std::wstring& absolutePath) {
+  // MAX_PATH - 12: CreateDirectoryW keeps room for an 8.3 name below the folder.
+  if (absolutePath.size() <= MAX_PATH - 12) return absolutePath;
+  const bool unc = IsSep(absolutePath[0]) && IsSep(absolutePath[1]);
+  const bool prefixed = unc && (absolutePath[2] == L'?' || absolutePath[2] == L'.') &&
+                        absolutePath.size() > 3 && IsSep(absolutePath[3]);
+  const bool drive = absolutePath[1] == L':' && IsSep(absolutePath[2]);
+  if (prefixed || (!unc && !drive)) return absolutePath;
+  // Behind \\?\ the file APIs no longer resolve "/", "." and "..", so it is done first.
+  const std::wstring full = ExpandFileName(absolutePath);
+  if (full.size() < 3) return absolutePath;
+  return IsSep(full[0]) && IsSep(full[1]) ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
+}
+
+bool FileExists(const std::wstring& path) {
+  const DWORD attr = GetFileAttributesW(ExtendedPath(path).c_str());
+  return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+bool DirectoryExists(const std::wstring& path) {
+  const DWORD attr = GetFileAttributesW(ExtendedPath(path).c_str());
+  return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool RemoveFile(const std::wstring& path) {
+  return DeleteFileW(ExtendedPath(path).c_str()) != FALSE;
+}
+
+std::wstring TempDirectory() {
+  std::wstring buffer(MAX_PATH + 1, L'\0');
+  DWORD n = GetTempPathW(static_cast<DWORD>(buffer.size()), &buffer[0]);
+  if (n > buffer.size()) {
+    buffer.resize(n);
+    n = GetTempPathW(n, &buffer[0]);
+  }
+  buffer.resize(n < buffer.size() ? n : 0);
+  while (!buffer.empty() && IsSep(buffer.back())) buffer.pop_back();
+  return buffer;
+}
+
+double FileAgeLocal(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  FILETIME local;
+  if (!GetFileAttributesExW(ExtendedPath(path).c_str(), GetFileExInfoStandard, &data) ||
+      !FileTimeToLocalFileTime(&data.ftLastWriteTime, &local))
+    ThrowFileError(path, L"の更新日時を読み取れません。", GetLastError());
+  return FileTimeToDateTimePrecise(local);
+}
+
+void WriteTextLineCp932(const std::wstring& path, const std::wstring& line) {
+  const wchar_t* const what = L"に書き込めません。";
+  std::string bytes;
+  if (!line.empty()) {
+    const int length = static_cast<int>(line.size());
+    const int n = WideCharToMultiByte(932, 0, line.data(), length, nullptr, 0, nullptr, nullptr);
+    if (n == 0) ThrowFileError(path, what, GetLastError());
+    bytes.resize(static_cast<size_t>(n));
+    WideCharToMultiByte(932, 0, line.data(), length, &bytes[0], n, nullptr, nullptr);
+  }
+  bytes += "\r\n";
+  const std::wstring target = ExtendedPath(path);
+  // Wine running as root opens a read-only file for writing where Windows refuses.
+  const DWORD attr = GetFileAttributesW(target.c_str());
+  if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_READONLY) != 0)
+    ThrowFileError(path, what, ERROR_ACCESS_DENIED);
+  FileHandle file(CreateFileW(target.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.valid()) ThrowFileError(path, what, GetLastError());
+  DWORD written = 0;
+  if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr))
+    ThrowFileError(path, what, GetLastError());
+  if (written != bytes.size()) ThrowFileError(path, what, ERROR_HANDLE_DISK_FULL);
+  if (!file.close()) ThrowFileError(path, what, GetLastError());
+}
+
+}  // namespace rtl
