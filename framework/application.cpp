@@ -1,0 +1,93 @@
+// framework/application.cpp
+#include "framework/application.h"
+
+#include <commctrl.h>
+#include <objbase.h>
+#include <ole2.h>
+
+#include "framework/forms.h"
+#include "rtl/exceptions.h"
+
+namespace fw {
+
+TApplication Application;
+
+void TApplication::Initialize() {
+  INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_DATE_CLASSES |
+                                            ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
+  InitCommonControlsEx(&icc);
+  // The shell's folder picker and file dialog need COM on this thread.
+  OleInitialize(nullptr);
+}
+
+HICON TApplication::Icon(int size) const {
+  auto icon = static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(ApplicationIconId),
+                                            IMAGE_ICON, size, size, LR_DEFAULTCOLOR | LR_SHARED));
+  return icon ? icon : LoadIconW(nullptr, IDI_APPLICATION);
+}
+
+void TApplication::Run(TForm& mainForm) {
+  mainForm_ = &mainForm;
+  // The form may have closed itself while it was being created.
+  if (!mainForm.Handle() || !IsWindow(mainForm.Handle())) return;
+  mainForm.Show();
+  MSG msg;
+  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
+    if (!IsDialogMessageFor(msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+  mainForm_ = nullptr;
+}
+
+void TApplication::ProcessMessages() {
+  MSG msg;
+  while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    if (msg.message == WM_QUIT) {
+      PostQuitMessage(static_cast<int>(msg.wParam));
+      return;
+    }
+    if (!IsDialogMessageFor(msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+}
+
+bool TApplication::IsDialogMessageFor(MSG& msg) {
+  if (!msg.hwnd) return false;
+  HWND root = GetAncestor(msg.hwnd, GA_ROOT);
+  wchar_t cls[32] = {};
+  GetClassNameW(root, cls, 32);
+  if (lstrcmpW(cls, L"ZelvoranForm") != 0) return false;
+  return IsDialogMessageW(root, &msg) != FALSE;
+}
+
+std::wstring ExceptionMessage(const std::exception& e) {
+  if (auto* r = dynamic_cast<const rtl::Exception*>(&e)) return r->Message();
+  const char* w = e.what();
+  int n = MultiByteToWideChar(CP_UTF8, 0, w, -1, nullptr, 0);
+  std::wstring s(n > 0 ? static_cast<size_t>(n) : 1, L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, w, -1, s.data(), n);
+  s.resize(s.size() - 1);
+  return s;
+}
+
+void TApplication::ShowException(const std::exception& e) {
+  std::wstring text = ExceptionMessage(e);
+  MessageBoxW(GetActiveWindow(), text.c_str(), Title.c_str(), MB_OK | MB_ICONERROR);
+}
+
+void TApplication::HandleException() {
+  try {
+    throw;
+  } catch (const std::exception& e) {
+    ShowException(e);
+  } catch (...) {
+    MessageBoxW(GetActiveWindow(), L"予期しないエラーが発生しました。", Title.c_str(),
+                MB_OK | MB_ICONERROR);
+  }
+}
+
+}  // namespace fw

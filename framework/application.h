@@ -1,0 +1,48 @@
+// framework/application.h
+#pragma once
+#include <windows.h>
+
+#include <exception>
+#include <string>
+
+namespace fw {
+
+class TForm;
+
+// The application's icon is resource 1 of the executable.
+constexpr int ApplicationIconId = 1;
+
+class TApplication {
+ public:
+  // Common controls, COM for the shell's dialogs.
+  void Initialize();
+  // Names the task-bar button and captions every message box.
+  std::wstring Title;
+  HINSTANCE Instance() const { return GetModuleHandleW(nullptr); }
+  HICON Icon(int size) const;
+
+  // Shows mainForm and runs the message loop until it closes.
+  void Run(TForm& mainForm);
+  // The form whose closing ends the program (set by Run).
+  const TForm* MainForm() const { return mainForm_; }
+  // Handles the pending messages, e.g. to let a test's timer answer a box.
+  void ProcessMessages();
+
+  // The default error box for an exception's message; the program keeps running.
+  void ShowException(const std::exception& e);
+  // Call from inside a catch block: shows the current exception.
+  void HandleException();
+
+  // Tab, arrow keys and Enter for the controls of our forms.
+  bool IsDialogMessageFor(MSG& msg);
+
+ private:
+  TForm* mainForm_ = nullptr;
+};
+
+extern TApplication Application;
+
+// The message text of any exception: rtl::Exception's Japanese message, else what().
+std::wstring ExceptionMessage(const std::exception& e);
+
+}  // namespace fw

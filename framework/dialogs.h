@@ -1,0 +1,34 @@
+// framework/dialogs.h
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "framework/forms.h"
+
+namespace fw {
+
+enum TMsgDlgBtn : unsigned { mbYes = 1, mbNo = 2, mbOK = 4, mbCancel = 8 };
+
+// The program's own message box: no icon, the application title as caption, the top-left
+// corner at (x, y) on the screen, sized to the text. OK or Yes has the focus; Enter presses the
+// focused button; Escape and the title-bar close give Cancel, else No, else OK.
+TModalResult MessageDlgPos(const std::wstring& text, unsigned buttons, HWND owner, int x, int y);
+
+// The same at the owner's Left + 10, Top + 10.
+TModalResult MessageDlgAt(const TForm& owner, const std::wstring& text, unsigned buttons);
+inline void ShowMessageAt(const TForm& owner, const std::wstring& text) {
+  MessageDlgAt(owner, text, mbOK);
+}
+
+// The open-file dialog. A typed name of a file that does not exist is accepted.
+class TOpenDialog {
+ public:
+  std::wstring Title;
+  std::wstring Filter;  // "description|pattern|..." pairs
+  std::wstring FileName;
+  // True when a file was chosen; FileName is then its full path.
+  bool Execute(HWND owner);
+};
+
+}  // namespace fw

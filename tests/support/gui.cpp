@@ -1,0 +1,282 @@
+// tests/support/gui.cpp
+#include "support/gui.h"
+
+#include <algorithm>
+#include <map>
+
+#include "framework/application.h"
+
+namespace testgui {
+
+namespace {
+
+// Window tests run with the application set up as the program entry sets it up.
+struct AppSetup {
+  AppSetup() {
+    fw::Application.Initialize();
+    fw::Application.Title = L"Zelvoran";
+  }
+} appSetup;
+
+std::wstring ClassOf(HWND h) {
+  wchar_t cls[64] = {};
+  GetClassNameW(h, cls, 64);
+  return cls;
+}
+
+std::wstring TextOf(HWND h) {
+  int n = GetWindowTextLengthW(h);
+  std::wstring s(static_cast<size_t>(n) + 1, L'\0');
+  n = GetWindowTextW(h, s.data(), n + 1);
+  s.resize(static_cast<size_t>(std::max(n, 0)));
+  return s;
+}
+
+struct FindCtx {
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectDialogs(HWND h, LPARAM lp) {
+  auto* ctx = reinterpret_cast<FindCtx*>(lp);
+  if (IsWindowVisible(h) && ClassOf(h) == L"#32770") ctx->found.push_back(h);
+  return TRUE;
+}
+
+std::map<UINT_PTR, ModalDriver*>& Drivers() {
+  static std::map<UINT_PTR, ModalDriver*> m;
+  return m;
+}
+
+}  // namespace
+
+SeenBox Describe(HWND box) {
+  SeenBox b;
+  b.hwnd = box;
+  b.owner = GetWindow(box, GW_OWNER);
+  b.caption = TextOf(box);
+  GetWindowRect(box, &b.rect);
+  std::vector<std::pair<LONG, std::wstring>> buttons;
+  for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    std::wstring cls = ClassOf(c);
+    LONG style = GetWindowLongW(c, GWL_STYLE);
+    if (_wcsicmp(cls.c_str(), L"Static") == 0) {
+      if ((style & SS_TYPEMASK) == SS_ICON) {
+        b.hasIcon = true;
+      } else if (IsWindowVisible(c) && !TextOf(c).empty()) {
+        if (!b.text.empty()) b.text += L"\n";
+        b.text += TextOf(c);
+      }
+    } else if (_wcsicmp(cls.c_str(), L"Button") == 0 && IsWindowVisible(c)) {
+      RECT r;
+      GetWindowRect(c, &r);
+      buttons.emplace_back(r.left, TextOf(c));
+    }
+  }
+  std::sort(buttons.begin(), buttons.end(),
+            [](const auto& x, const auto& y) { return x.first < y.first; });
+  for (auto& p : buttons) b.buttons.push_back(p.second);
+  return b;
+}
+
+void Answer(HWND box, Key key) {
+  switch (key) {
+    case Key::Enter:
+    case Key::Escape: {
+      HWND focus = GetFocus();
+      if (!focus || GetAncestor(focus, GA_ROOT) != box) focus = box;
+      WPARAM vk = key == Key::Enter ? VK_RETURN : VK_ESCAPE;
+      PostMessageW(focus, WM_KEYDOWN, vk, 1);
+      PostMessageW(focus, WM_KEYUP, vk, 0xC0000001);
+      break;
+    }
+    case Key::TitleBarClose:
+      PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
+      break;
+  }
+}
+
+void ClickButton(HWND box, const std::wstring& captionPrefix) {
+  for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+    if (_wcsicmp(ClassOf(c).c_str(), L"Button") == 0 && TextOf(c).rfind(captionPrefix, 0) == 0) {
+      PostMessageW(c, BM_CLICK, 0, 0);
+      return;
+    }
+  }
+}
+
+ModalDriver::ModalDriver(std::vector<Step> steps, UINT periodMs) : steps_(std::move(steps)) {
+  timer_ = SetTimer(nullptr, 0, periodMs, &ModalDriver::Tick);
+  Drivers()[timer_] = this;
+}
+
+ModalDriver::~ModalDriver() {
+  KillTimer(nullptr, timer_);
+  Drivers().erase(timer_);
+}
+
+void CALLBACK ModalDriver::Tick(HWND, UINT, UINT_PTR id, DWORD) {
+  auto it = Drivers().find(id);
+  if (it != Drivers().end()) it->second->OnTick();
+}
+
+void ModalDriver::OnTick() {
+  if (Done()) return;
+  if (!current_ || !IsWindow(current_)) {
+    FindCtx ctx;
+    EnumThreadWindows(GetCurrentThreadId(), CollectDialogs, reinterpret_cast<LPARAM>(&ctx));
+    current_ = nullptr;
+    for (HWND h : ctx.found) {
+      if (std::find(finished_.begin(), finished_.end(), h) == finished_.end()) {
+        current_ = h;
+        seen.push_back(Describe(h));
+        break;
+      }
+    }
+    if (!current_) return;
+  }
+  // A step may open another modal loop; do not re-enter it from that loop's timer.
+  static bool busy = false;
+  if (busy) return;
+  busy = true;
+  bool done = steps_[next_](current_);
+  busy = false;
+  if (done) {
+    finished_.push_back(current_);
+    current_ = nullptr;
+    ++next_;
+  }
+}
+
+Step Press(Key key) {
+  return [key](HWND box) {
+    Answer(box, key);
+    return true;
+  };
+}
+
+Step Click(const std::wstring& captionPrefix) {
+  return [captionPrefix](HWND box) {
+    ClickButton(box, captionPrefix);
+    return true;
+  };
+}
+
+void Pump(DWORD ms) {
+  DWORD start = GetTickCount();
+  MSG msg;
+  do {
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    Sleep(5);
+  } while (GetTickCount() - start < ms);
+}
+
+// ---- files ----------------------------------------------------------------------------
+
+namespace {
+void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW fd;
+  HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
+  if (h != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = fd.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring child = path + L"\\" + name;
+      SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+      if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+        RemoveTree(child);
+      else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveDirectoryW(child.c_str());
+      else
+        DeleteFileW(child.c_str());
+    } while (FindNextFileW(h, &fd));
+    FindClose(h);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+}  // namespace
+
+TempDir::TempDir() {
+  wchar_t base[MAX_PATH];
+  GetTempPathW(MAX_PATH, base);
+  static int counter = 0;
+  path_ = std::wstring(base) + L"zelvoran_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+          std::to_wstring(++counter);
+  CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+TempDir::~TempDir() { RemoveTree(path_); }
+
+void WriteFile(const std::wstring& path, const std::string& content) {
+  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD n = 0;
+  ::WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &n, nullptr);
+  CloseHandle(h);
+}
+
+void MakeDir(const std::wstring& path) { CreateDirectoryW(path.c_str(), nullptr); }
+
+namespace {
+FILETIME Old() {
+  SYSTEMTIME st{2000, 1, 0, 1, 0, 0, 0, 0};
+  FILETIME ft;
+  SystemTimeToFileTime(&st, &ft);
+  return ft;
+}
+HANDLE OpenAny(const std::wstring& path, DWORD access) {
+  return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+}
+}  // namespace
+
+void SetOldTimes(const std::wstring& path) {
+  HANDLE h = OpenAny(path, FILE_WRITE_ATTRIBUTES);
+  FILETIME ft = Old();
+  SetFileTime(h, &ft, &ft, &ft);
+  CloseHandle(h);
+}
+
+namespace {
+void Times(const std::wstring& path, FILETIME* c, FILETIME* a, FILETIME* w) {
+  WIN32_FILE_ATTRIBUTE_DATA d{};
+  GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d);
+  if (c) *c = d.ftCreationTime;
+  if (a) *a = d.ftLastAccessTime;
+  if (w) *w = d.ftLastWriteTime;
+}
+}  // namespace
+
+FILETIME CreationTime(const std::wstring& path) {
+  FILETIME f{};
+  Times(path, &f, nullptr, nullptr);
+  return f;
+}
+FILETIME WriteTime(const std::wstring& path) {
+  FILETIME f{};
+  Times(path, nullptr, nullptr, &f);
+  return f;
+}
+FILETIME AccessTime(const std::wstring& path) {
+  FILETIME f{};
+  Times(path, nullptr, &f, nullptr);
+  return f;
+}
+
+unsigned long long Ticks(const FILETIME& ft) {
+  return (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms) {
+  SYSTEMTIME st{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d),
+                static_cast<WORD>(h), static_cast<WORD>(mi), static_cast<WORD>(s),
+                static_cast<WORD>(ms)};
+  FILETIME ft{};
+  SystemTimeToFileTime(&st, &ft);
+  return Ticks(ft);
+}
+
+}  // namespace testgui

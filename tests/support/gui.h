@@ -1,0 +1,88 @@
+// tests/support/gui.h
+// Drives modal windows (message boxes, system dialogs) from inside their own modal loops: a
+// thread timer runs on the test's thread while the box's loop dispatches messages.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace testgui {
+
+struct SeenBox {
+  HWND hwnd = nullptr;
+  HWND owner = nullptr;
+  std::wstring caption;
+  std::wstring text;    // the static texts, joined by "\n"
+  RECT rect{};          // outer rectangle on the screen
+  std::vector<std::wstring> buttons;  // captions, left to right
+  bool hasIcon = false;
+};
+
+SeenBox Describe(HWND box);
+
+// Ways to answer a box.
+enum class Key { Enter, Escape, TitleBarClose };
+void Answer(HWND box, Key key);
+// Clicks the button whose caption starts with the given text.
+void ClickButton(HWND box, const std::wstring& captionPrefix);
+
+// Each step gets the next dialog window (#32770) of this thread that appears; it may act on it
+// at once (return true: done with this step) or ask to be called again on a later tick (false),
+// e.g. while a system dialog initialises.
+using Step = std::function<bool(HWND)>;
+
+class ModalDriver {
+ public:
+  explicit ModalDriver(std::vector<Step> steps, UINT periodMs = 50);
+  ~ModalDriver();
+  ModalDriver(const ModalDriver&) = delete;
+  ModalDriver& operator=(const ModalDriver&) = delete;
+  bool Done() const { return next_ >= steps_.size(); }
+  std::vector<SeenBox> seen;  // every box a step was called for, described at first sight
+
+ private:
+  static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD);
+  void OnTick();
+  std::vector<Step> steps_;
+  size_t next_ = 0;
+  HWND current_ = nullptr;
+  UINT_PTR timer_ = 0;
+  std::vector<HWND> finished_;
+};
+
+// A step that records the box and answers it with a key.
+Step Press(Key key);
+Step Click(const std::wstring& captionPrefix);
+
+// Handles pending messages for about ms milliseconds.
+void Pump(DWORD ms);
+
+// A temporary folder, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+ private:
+  std::wstring path_;
+};
+
+void WriteFile(const std::wstring& path, const std::string& content = "x");
+void MakeDir(const std::wstring& path);
+// Sets both times of a file or folder to a fixed old value, so a change is visible.
+void SetOldTimes(const std::wstring& path);
+FILETIME CreationTime(const std::wstring& path);
+FILETIME WriteTime(const std::wstring& path);
+FILETIME AccessTime(const std::wstring& path);
+// 100 ns units since 1601 of a FILETIME.
+unsigned long long Ticks(const FILETIME& ft);
+// The FILETIME (no zone conversion) of a local wall-clock reading, given the correction.
+unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms);
+
+}  // namespace testgui
