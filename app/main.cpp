@@ -1,7 +1,24 @@
 // app/main.cpp
 #include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "framework/application.h"
+#include "main_window/form1.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  MessageBoxW(nullptr, L"Zelvoran\u3000Ver0.3", L"Zelvoran", MB_OK);
+  fw::Application.Initialize();
+  fw::Application.Title = L"Zelvoran";
+
+  std::vector<std::wstring> params;
+  int argc = 0;
+  if (LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc)) {
+    params.assign(argv + 1, argv + argc);
+    LocalFree(argv);
+  }
+  zel::TForm1 form(std::move(params));
+  fw::Application.Run(form);
   return 0;
 }

@@ -312,7 +312,8 @@ TForm::TForm(const TFormStyle& style, TForm* owner) : owner_(owner) {
   font_.reset(CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
                           OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
                           DEFAULT_PITCH | FF_DONTCARE, L"ＭＳ Ｐゴシック"));
-  DWORD ws = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
+  // No WS_CLIPCHILDREN: a group box does not paint its inside, so the form must.
+  DWORD ws = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
   if (style.MinimizeBox) ws |= WS_MINIMIZEBOX;
   RECT r{0, 0, style.ClientWidth, style.ClientHeight};
   AdjustWindowRectEx(&r, ws, FALSE, WS_EX_CONTROLPARENT);
@@ -437,13 +438,22 @@ TControl* TForm::ControlFromHandle(HWND h) const {
   return nullptr;
 }
 
-void TForm::Paint() {
-  PAINTSTRUCT ps;
-  HDC dc = BeginPaint(hwnd_, &ps);
+void TForm::PaintTo(HDC dc, bool erase) {
+  if (erase) {
+    RECT client;
+    GetClientRect(hwnd_, &client);
+    FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
+  }
   for (const TBevel& b : bevels_) {
     RECT r{b.Left, b.Top, b.Left + b.Width, b.Top + b.Height};
     DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
   }
+}
+
+void TForm::Paint() {
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(hwnd_, &ps);
+  PaintTo(dc, false);
   EndPaint(hwnd_, &ps);
 }
 
@@ -501,6 +511,10 @@ LRESULT TForm::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_PAINT:
       Paint();
+      return 0;
+    case WM_PRINTCLIENT:
+      // Themed controls ask for the form's background to draw their own over it.
+      PaintTo(reinterpret_cast<HDC>(wp), true);
       return 0;
     case DM_GETDEFID: {
       // Enter presses a button only while that button has the focus.

@@ -232,6 +232,7 @@ class TForm {
   LRESULT Dispatch(UINT msg, WPARAM wp, LPARAM lp);
   TControl* ControlFromHandle(HWND h) const;
   void Paint();
+  void PaintTo(HDC dc, bool erase);
 
   HWND hwnd_ = nullptr;
   GdiObject<HFONT> font_;

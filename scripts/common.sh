@@ -33,6 +33,14 @@ zel_wine_env() {
   # wait two seconds for one at every hide.
   if ! grep -q '"Managed"="N"' "$WINEPREFIX/user.reg" 2>/dev/null; then
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f </dev/null >/dev/null 2>&1 || true
+    # The windows' font, by its Japanese and English names, from the IPA fonts installed here.
+    local f
+    for f in 'ＭＳ Ｐゴシック' 'MS PGothic'; do
+      wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$f" /d IPAPGothic /f </dev/null >/dev/null 2>&1 || true
+    done
+    for f in 'ＭＳ ゴシック' 'MS Gothic' 'MS UI Gothic'; do
+      wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$f" /d IPAGothic /f </dev/null >/dev/null 2>&1 || true
+    done
   fi
 }
 

@@ -1,0 +1,88 @@
+// main_window/form1.h
+// The main window: the instant to write (clock or fixed), the targets, and the batches that
+// hand them to the stamping engine.
+#pragma once
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "framework/dialogs.h"
+#include "framework/forms.h"
+#include "main_window/stamping.h"
+#include "rtl/datetime.h"
+#include "settings/borvelune.h"
+
+namespace zel {
+
+extern const wchar_t kAskToStamp[];     // the question before a command-line or dropped batch
+extern const wchar_t kDroppedStatus[];  // Edit1's text for those batches
+extern const wchar_t kSpecifyCaption[];  // Button2 in live mode
+extern const wchar_t kCurrentCaption[];  // Button2 in fixed mode
+
+class TForm1 : public fw::TForm {
+ public:
+  // params: the command-line arguments after the program name, as given; relative ones are
+  // made absolute at once against the directory the program was started in.
+  explicit TForm1(std::vector<std::wstring> params);
+  ~TForm1() override;
+
+  fw::TLabel Label2;
+  fw::TLabel Label3;
+  fw::TLabel Label1;
+  fw::TButton Button1;
+  fw::TCloseButton BitBtn1;
+  fw::TEdit Edit1;
+  fw::TGroupBox RadioGroup1;
+  fw::TRadioButton RadioButton1;
+  fw::TRadioButton RadioButton2;
+  fw::TButton Button2;
+  fw::TCheckBox CheckBox1;
+  fw::TOpenDialog OpenDialog1;
+  fw::TTimer Timer1;
+  Borvelune::TBorvelune Borvelune1;
+  static constexpr fw::TBevel Bevel2{223, 26, 118, 51};
+
+  // The instant every batch writes: date and time parts, set by the clock or the dialog.
+  rtl::TDateTime ChosenDate = 0;
+  rtl::TDateTime ChosenTime = 0;
+  rtl::TDateTime StampingInstant() const;
+  rtl::TDateTime TimeCorrection() const { return stamper_.TimeCorrection; }
+  const std::vector<std::wstring>& Params() const { return params_; }
+  // The outcome of the last batch.
+  const TStampResult& LastResult() const { return stamper_.Result; }
+
+  void StampPath(const std::wstring& path, rtl::TDateTime instant);
+  void ReportChanged();
+  void RunCommandLineBatch();
+  void SetClockLabels();
+
+  // Event handlers.
+  void Button1Click();
+  void Button2Click();
+  void Timer1Timer();
+  void WMDropFiles(HDROP drop);
+  std::wstring BrowseForFolder();
+
+ protected:
+  void FormCreate() override;
+  void FormShow() override;
+  void FormClose() override;
+  bool HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
+
+ private:
+  void Calibrate();
+  void LoadSettings();
+  void CheckOperatingSystem();
+  void DeleteScratchFiles();
+  void BeginBatch();
+  void StampAll(const std::vector<std::wstring>& paths);
+
+  TStamper stamper_;
+  std::vector<std::wstring> params_;
+};
+
+extern TForm1* Form1;
+
+}  // namespace zel
