@@ -1,0 +1,48 @@
+// main_window/stamping.h
+// Writes one instant into the creation and last-modification times of a file, or of every
+// file (and optionally folder) of a tree; measures the local-minus-stored time correction.
+#pragma once
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "rtl/datetime.h"
+
+namespace zel {
+
+// One batch's outcome.
+struct TStampResult {
+  std::size_t Changed = 0;  // files and folders whose time was written
+  std::size_t Failed = 0;   // everything that could not be changed
+  std::vector<std::wstring> FailedPaths;  // the first MaxFailedPaths failures, in walk order
+  static constexpr std::size_t MaxFailedPaths = 10;
+};
+
+class TStamper {
+ public:
+  rtl::TDateTime TimeCorrection = 0;  // local minus stored, in days
+  bool FolderOption = false;          // also write each folder's own last-modification time
+  TStampResult Result;                // accumulates over a batch; the caller clears it
+
+  // Stamps a file, or walks a folder tree (named folders are followed even when they are
+  // links; links met inside the tree are not). Per-target problems land in Result, never
+  // in an exception. Relative paths are resolved against the current directory, which is
+  // left unchanged.
+  void StampPath(const std::wstring& path, rtl::TDateTime instant);
+  // Writes only the last-modification time of one folder; Result is not touched.
+  bool StampFolderTime(const std::wstring& path, rtl::TDateTime instant);
+  // Sets TimeCorrection by a round trip through a scratch file, which is left in place
+  // (see ScratchFile). Returns a message to show once when no scratch file could be written
+  // (the correction then comes from the system's zone), otherwise an empty text.
+  std::wstring Calibrate(const std::wstring& exePath);
+  // The scratch file Calibrate wrote, empty before or when none could be written.
+  std::wstring ScratchFile() const { return scratch_; }
+
+ private:
+  std::wstring scratch_;
+};
+
+// The completion report of a batch; instantText is DateTimeToStr(instant).
+std::wstring ReportText(const std::wstring& instantText, const TStampResult& r);
+
+}  // namespace zel

@@ -1,0 +1,84 @@
+// main_window/stamping_calibrate.cpp
+#include <windows.h>
+
+#include <cmath>
+#include <cstdint>
+#include <utility>
+
+#include "main_window/stamping.h"
+#include "rtl/clock_win.h"
+#include "rtl/files_win.h"
+#include "rtl/sysutils.h"
+
+namespace zel {
+namespace {
+
+const wchar_t kScratchName[] = L"\\Zelvoran.dat";
+const wchar_t kScratchLine[] = L"このファイルは時間補正用に使ったファイルです";
+
+rtl::TDateTime RoundToMillisecond(double days) {
+  return std::round(days * rtl::MSecsPerDay) / rtl::MSecsPerDay;
+}
+
+std::int64_t Ticks(const FILETIME& ft) {
+  return static_cast<std::int64_t>(static_cast<std::uint64_t>(ft.dwHighDateTime) << 32 |
+                                   ft.dwLowDateTime);
+}
+
+// Local minus universal time now, as the system converts it.
+rtl::TDateTime SystemCorrection() {
+  FILETIME utc, local;
+  GetSystemTimeAsFileTime(&utc);
+  if (!FileTimeToLocalFileTime(&utc, &local)) return 0;
+  const double ticksPerDay = rtl::MSecsPerDay * 10000;
+  return RoundToMillisecond(static_cast<double>(Ticks(local) - Ticks(utc)) / ticksPerDay);
+}
+
+}  // namespace
+
+std::wstring TStamper::Calibrate(const std::wstring& exePath) {
+  // The executable's folder first; the temporary folder when that one is not writable
+  // (a program folder under Program Files, a read-only share).
+  std::wstring candidates[2] = {rtl::ExtractFileDir(exePath) + kScratchName, {}};
+  const std::wstring temp = rtl::TempDirectory();
+  if (!temp.empty()) candidates[1] = temp + kScratchName;
+  std::wstring errors;
+  scratch_.clear();
+  for (const std::wstring& candidate : candidates) {
+    if (candidate.empty()) continue;
+    try {
+      rtl::WriteTextLineCp932(candidate, kScratchLine);
+      scratch_ = candidate;
+      break;
+    } catch (const rtl::Exception& e) {
+      errors += L"\n\n" + e.Message();
+    }
+  }
+  if (scratch_.empty()) {
+    TimeCorrection = SystemCorrection();
+    return L"時間補正用のファイルを作成できませんでした。Windows の時差設定を使います。" +
+           errors;
+  }
+
+  // The local clock is written as if it were the stored (universal) time; read back in
+  // local time, the difference is the zone's offset.
+  const rtl::TDateTime t0 = rtl::Now();
+  TimeCorrection = 0;
+  TStampResult outer = std::move(Result);
+  Result = TStampResult();
+  StampPath(scratch_, t0);
+  const bool stamped = Result.Failed == 0 && Result.Changed == 1;
+  Result = std::move(outer);
+  if (stamped) {
+    try {
+      TimeCorrection = RoundToMillisecond(rtl::FileAgeLocal(scratch_) - t0);
+      return {};
+    } catch (const rtl::Exception&) {
+    }
+  }
+  // The file was written but could not be stamped or read back (another program holds it).
+  TimeCorrection = SystemCorrection();
+  return {};
+}
+
+}  // namespace zel
