@@ -84,8 +84,12 @@ TEST_F(MainWindow, EveryControlIsAtItsPlaceWithItsText) {
   for (const Place& p : places) {
     EXPECT_EQ(p.control->Left(), p.left) << p.control->Text();
     EXPECT_EQ(p.control->Top(), p.top) << p.control->Text();
-    if (p.width >= 0) EXPECT_EQ(p.control->Width(), p.width) << p.control->Text();
-    if (p.height >= 0) EXPECT_EQ(p.control->Height(), p.height) << p.control->Text();
+    if (p.width >= 0) {
+      EXPECT_EQ(p.control->Width(), p.width) << p.control->Text();
+    }
+    if (p.height >= 0) {
+      EXPECT_EQ(p.control->Height(), p.height) << p.control->Text();
+    }
     EXPECT_EQ(p.control->Text(), p.text);
   }
   EXPECT_TRUE(f.RadioButton1.Checked());
