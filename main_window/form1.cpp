@@ -101,11 +101,18 @@ void TForm1::LoadSettings() {
     Borvelune::TBorvWin defaults{Left(), Top(), L"", L"", L""};
     std::wstring error;
     Borvelune::TBorvWin loaded = Borvelune::LoadWinSettings(kSettingsName, defaults, &error);
-    // A position left on a monitor that is gone would hide the window.
-    RECT r{loaded.Left, loaded.Top, loaded.Left + Width(), loaded.Top + Height()};
-    RECT placed = fw::PlaceOnScreen(r);
+    // Bounded first so that the far edges cannot overflow: a position that far out is on no
+    // monitor either way.
+    constexpr int kFarOff = 1 << 28;
+    auto bounded = [](int v) { return v < -kFarOff ? -kFarOff : v > kFarOff ? kFarOff : v; };
+    const int left = bounded(loaded.Left);
+    const int top = bounded(loaded.Top);
+    // A position on a monitor since removed, or past a smaller resolution, would hide the
+    // window; one with any part on a work area is kept.
+    RECT placed = fw::PlaceOnScreen(RECT{left, top, left + Width(), top + Height()});
     SetPosition(placed.left, placed.top);
     CheckBox1.SetChecked(loaded.A1 == L"on");
+    // Only the first damaged value is reported; the others took their defaults silently.
     if (!error.empty()) fw::Application.ShowException(rtl::Exception(error));
   } catch (...) {
     fw::Application.HandleException();
@@ -140,10 +147,29 @@ void TForm1::DeleteScratchFiles() {
 void TForm1::FormShow() { RunCommandLineBatch(); }
 
 void TForm1::FormClose() {
-  DeleteScratchFiles();
-  Borvelune::TBorvWin rec{Left(), Top(), L"", CheckBox1.Checked() ? L"on" : L"", L""};
-  // A failed save is reported; the window closes all the same.
+  // A failing step is reported; the other still runs and the window closes all the same.
   try {
+    DeleteScratchFiles();
+  } catch (...) {
+    fw::Application.HandleException();
+  }
+  try {
+    // A minimised window's own rectangle is a parking place off the screen (or an icon slot):
+    // the place it will be restored to is the one to keep.
+    RECT r{};
+    WINDOWPLACEMENT wp{};
+    wp.length = sizeof(wp);
+    if (IsIconic(Handle()) && GetWindowPlacement(Handle(), &wp)) {
+      r = wp.rcNormalPosition;
+      // That rectangle is in its monitor's work-area coordinates.
+      MONITORINFO mi{};
+      mi.cbSize = sizeof(mi);
+      if (GetMonitorInfoW(MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST), &mi))
+        OffsetRect(&r, mi.rcWork.left - mi.rcMonitor.left, mi.rcWork.top - mi.rcMonitor.top);
+    } else {
+      r = RECT{Left(), Top(), 0, 0};
+    }
+    Borvelune::TBorvWin rec{r.left, r.top, L"", CheckBox1.Checked() ? L"on" : L"", L""};
     Borvelune::SaveWinSettings(kSettingsName, rec);
   } catch (...) {
     fw::Application.HandleException();
