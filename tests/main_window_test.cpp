@@ -16,13 +16,6 @@ namespace {
 
 std::wstring ScratchBesideExe() { return rtl::ExtractFileDir(rtl::ExeName()) + L"\\Zelvoran.dat"; }
 
-// The stored time local-converted, as a viewer shows it.
-unsigned long long LocalTicks(const FILETIME& stored) {
-  FILETIME local;
-  FileTimeToLocalFileTime(&stored, &local);
-  return Ticks(local);
-}
-
 void ForgetSettings() { RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\Borvelune\\Zelvoran"); }
 
 // A main window started with these arguments, holding 2010-05-06 07:08:09.250 as its instant.

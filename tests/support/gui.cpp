@@ -1,6 +1,8 @@
 // tests/support/gui.cpp
 #include "support/gui.h"
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <map>
 
@@ -277,6 +279,40 @@ unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms) {
   FILETIME ft{};
   SystemTimeToFileTime(&st, &ft);
   return Ticks(ft);
+}
+
+unsigned long long LocalTicks(const FILETIME& stored) {
+  FILETIME local;
+  FileTimeToLocalFileTime(&stored, &local);
+  return Ticks(local);
+}
+
+void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi, int s, int ms) {
+  SYSTEMTIME st{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d),
+                static_cast<WORD>(h), static_cast<WORD>(mi), static_cast<WORD>(s),
+                static_cast<WORD>(ms)};
+  FILETIME local, stored;
+  SystemTimeToFileTime(&st, &local);
+  LocalFileTimeToFileTime(&local, &stored);
+  HANDLE h2 = OpenAny(path, FILE_WRITE_ATTRIBUTES);
+  SetFileTime(h2, &stored, nullptr, &stored);
+  CloseHandle(h2);
+}
+
+HGLOBAL ShellDrop(const std::vector<std::wstring>& paths) {
+  size_t chars = 1;
+  for (const std::wstring& p : paths) chars += p.size() + 1;
+  HGLOBAL g = GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
+  auto* df = static_cast<DROPFILES*>(GlobalLock(g));
+  df->pFiles = sizeof(DROPFILES);
+  df->fWide = TRUE;
+  auto* out = reinterpret_cast<wchar_t*>(reinterpret_cast<BYTE*>(df) + sizeof(DROPFILES));
+  for (const std::wstring& p : paths) {
+    std::copy(p.begin(), p.end(), out);
+    out += p.size() + 1;
+  }
+  GlobalUnlock(g);
+  return g;
 }
 
 }  // namespace testgui

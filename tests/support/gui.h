@@ -82,6 +82,14 @@ FILETIME WriteTime(const std::wstring& path);
 FILETIME AccessTime(const std::wstring& path);
 // 100 ns units since 1601 of a FILETIME.
 unsigned long long Ticks(const FILETIME& ft);
+// A stored time converted to local time, as a viewer shows it.
+unsigned long long LocalTicks(const FILETIME& stored);
+// Sets a file's creation and modification times to a local wall-clock reading.
+void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi, int s, int ms);
+
+// A drop as the shell builds it (DROPFILES with wide, double-NUL-ended names); whoever
+// receives WM_DROPFILES frees it with DragFinish.
+HGLOBAL ShellDrop(const std::vector<std::wstring>& paths);
 // The FILETIME (no zone conversion) of a local wall-clock reading, given the correction.
 unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms);
 
