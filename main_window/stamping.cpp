@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cmath>
+#include <memory>
 #include <utility>
 
 #include "rtl/clock_win.h"
@@ -13,10 +14,6 @@ namespace zel {
 namespace {
 
 bool IsSep(wchar_t c) { return c == L'\\' || c == L'/'; }
-
-bool IsDotOrDotDot(const wchar_t* name) {
-  return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
-}
 
 // The stored time for an instant. The correction is taken off in elapsed time: before
 // 1899-12-30 a TDateTime's fraction counts the time of day away from zero, so a plain
@@ -47,8 +44,15 @@ std::wstring OrdinaryPath(const std::wstring& path) {
   return path;
 }
 
-// Depth-first walk with its own stack of open listings, so the thread's stack does not
-// limit the depth. One path buffer is extended and cut back for every entry.
+// Depth-first walk with its own stack of open folders, so the thread's stack does not limit
+// the depth; memory grows with the depth, not with the number of entries. One path buffer is
+// extended and cut back for every entry.
+//
+// Each folder is opened once: that handle lists it (GetFileInformationByHandleEx, which also
+// gives every subfolder's file id for the loop guard) and, with the folder option, writes its
+// time on the way out. Under Wine every open costs in proportion to the path's depth, and
+// GetFileInformationByHandle far more (it asks the mount manager for the volume), so the full
+// identity is read only when file ids match or are unknown.
 class Walker {
  public:
   Walker(TStampResult& result, bool folderOption, const FILETIME* time)
@@ -62,42 +66,54 @@ class Walker {
     } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
       StampFile(attributes);
     } else {
-      Enter();  // a named folder is followed even when it is a link
+      Enter(0);  // a named folder is followed even when it is a link
       Walk();
     }
   }
 
  private:
+  // Small for the many folders of a deep path, large once a folder proves big: under Wine
+  // every listing call is a round trip to the server.
+  static constexpr DWORD kSmallListing = 4096;  // still holds any one entry (255 characters)
+  static constexpr DWORD kLargeListing = 65536;
+  static constexpr DWORD kRefill = 0xFFFFFFFF;
+
   struct Frame {
-    rtl::FindHandle find;
-    // Opened on entry: its identity guards against loops, and with the folder option it is
-    // the handle that writes the folder's time on the way out, so each folder opens once.
     rtl::FileHandle folder;
-    std::size_t length = 0;  // of path_ for this folder
-    DWORD volume = 0, indexHigh = 0, indexLow = 0;
-    bool firstPending = false;  // data_ holds the listing's first entry
+    std::unique_ptr<LONGLONG[]> listing;  // 8-byte aligned, as the entries need
+    DWORD listingBytes = 0;
+    DWORD next = kRefill;                 // offset of the next entry in listing
+    bool started = false;                 // listing has been filled before
+    bool listed = false;                  // the folder has no more entries
+    bool broken = false;                  // the listing stopped early
     bool writable = false;
-    bool broken = false;  // the listing stopped early
+    std::size_t length = 0;               // of path_ for this folder
+    LONGLONG fileId = 0;                  // from the parent's listing; 0 when unknown
+    bool identified = false;              // volume and index below are read
+    DWORD volume = 0, indexHigh = 0, indexLow = 0;
   };
 
   void Walk() {
     while (!stack_.empty()) {
       Frame& frame = stack_.back();
-      if (!NextEntry(frame)) {
+      const FILE_ID_BOTH_DIR_INFO* entry = NextEntry(frame);
+      if (entry == nullptr) {
         Leave();
         continue;
       }
-      if (IsDotOrDotDot(data_.cFileName)) continue;
+      const wchar_t* name = entry->FileName;
+      const std::size_t nameLength = entry->FileNameLength / sizeof(wchar_t);
+      if (name[0] == L'.' && (nameLength == 1 || (nameLength == 2 && name[1] == L'.'))) continue;
       path_.resize(frame.length);
       if (!IsSep(path_.back())) path_ += L'\\';
-      path_ += data_.cFileName;
-      const DWORD attributes = data_.dwFileAttributes;
+      path_.append(name, nameLength);
+      const DWORD attributes = entry->FileAttributes;
       if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         StampFile(attributes);
       else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         Fail();  // a link or junction inside the tree is not followed
       else
-        Enter();
+        Enter(entry->FileId.QuadPart);  // may move frame and entry
     }
   }
 
@@ -115,74 +131,101 @@ class Walker {
       Fail();
   }
 
-  void Enter() {
+  void Enter(LONGLONG fileId) {
     Frame frame;
     frame.length = path_.size();
+    frame.fileId = fileId;
     const wchar_t* api = Api();
+    // FILE_READ_ATTRIBUTES: GetFileInformationByHandle needs it on Windows.
+    const DWORD access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
     if (folderOption_) {
-      // FILE_READ_ATTRIBUTES as well: GetFileInformationByHandle needs it on Windows.
-      frame.folder = rtl::FileHandle(CreateFileW(api, GENERIC_WRITE | FILE_READ_ATTRIBUTES,
-                                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+      frame.folder = rtl::FileHandle(CreateFileW(api, access | GENERIC_WRITE, FILE_SHARE_READ,
+                                                 nullptr, OPEN_EXISTING,
                                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
       frame.writable = frame.folder.valid();
     }
     if (!frame.folder.valid())
       frame.folder = rtl::FileHandle(CreateFileW(
-          api, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-          nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!frame.folder.valid() || !GetFileInformationByHandle(frame.folder.get(), &info) ||
-        OnWalkPath(info)) {
+          api, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!frame.folder.valid() || OnWalkPath(frame)) {
       Fail();
       return;
     }
-    frame.volume = info.dwVolumeSerialNumber;
-    frame.indexHigh = info.nFileIndexHigh;
-    frame.indexLow = info.nFileIndexLow;
-
-    path_ += IsSep(path_.back()) ? L"*" : L"\\*";
-    frame.find = rtl::FindHandle(FindFirstFileExW(Api(), FindExInfoBasic, &data_,
-                                                  FindExSearchNameMatch, nullptr,
-                                                  FIND_FIRST_EX_LARGE_FETCH));
-    const DWORD error = frame.find.valid() ? ERROR_SUCCESS : GetLastError();
-    path_.resize(frame.length);
-    // A drive root has no "." entry, so an empty one lists nothing at all.
-    if (error != ERROR_SUCCESS && error != ERROR_FILE_NOT_FOUND) {
-      Fail();
-      return;
-    }
-    frame.firstPending = frame.find.valid();
+    frame.listingBytes = kSmallListing;
+    frame.listing.reset(new LONGLONG[kSmallListing / sizeof(LONGLONG)]);
     stack_.push_back(std::move(frame));
   }
 
-  bool OnWalkPath(const BY_HANDLE_FILE_INFORMATION& info) const {
-    for (const Frame& f : stack_)
-      if (f.indexLow == info.nFileIndexLow && f.indexHigh == info.nFileIndexHigh &&
-          f.volume == info.dwVolumeSerialNumber)
+  bool Identify(Frame& frame) {
+    if (!frame.identified) {
+      BY_HANDLE_FILE_INFORMATION info;
+      if (!GetFileInformationByHandle(frame.folder.get(), &info)) return false;
+      frame.volume = info.dwVolumeSerialNumber;
+      frame.indexHigh = info.nFileIndexHigh;
+      frame.indexLow = info.nFileIndexLow;
+      frame.identified = true;
+      if (frame.fileId == 0)
+        frame.fileId = static_cast<LONGLONG>(static_cast<ULONGLONG>(info.nFileIndexHigh) << 32 |
+                                             info.nFileIndexLow);
+    }
+    return true;
+  }
+
+  // A folder already on the walk path would be walked forever. One that cannot be
+  // identified counts as such.
+  bool OnWalkPath(Frame& frame) {
+    if (stack_.empty()) return !Identify(frame);  // the target: its id for the ones below
+    for (Frame& f : stack_) {
+      // The file ids from the listings are the file indexes; different ones settle it.
+      if (frame.fileId != 0 && f.fileId != 0 && frame.fileId != f.fileId) continue;
+      if (!Identify(frame) || !Identify(f)) return true;
+      if (f.indexLow == frame.indexLow && f.indexHigh == frame.indexHigh &&
+          f.volume == frame.volume)
         return true;
+    }
     return false;
   }
 
-  bool NextEntry(Frame& frame) {
-    if (frame.firstPending) {
-      frame.firstPending = false;
-      return true;
+  const FILE_ID_BOTH_DIR_INFO* NextEntry(Frame& frame) {
+    if (frame.next == kRefill) {
+      if (frame.listed) return nullptr;
+      if (frame.started && frame.listingBytes < kLargeListing) {
+        frame.listingBytes = kLargeListing;
+        frame.listing.reset(new LONGLONG[kLargeListing / sizeof(LONGLONG)]);
+      }
+      frame.started = true;
+      if (!GetFileInformationByHandleEx(frame.folder.get(), FileIdBothDirectoryInfo,
+                                        frame.listing.get(), frame.listingBytes)) {
+        const DWORD error = GetLastError();
+        // A drive root has no "." entry, so an empty one lists nothing at all.
+        if (error != ERROR_NO_MORE_FILES && error != ERROR_FILE_NOT_FOUND) frame.broken = true;
+        frame.listed = true;
+        return nullptr;
+      }
+      frame.next = 0;
     }
-    if (!frame.find.valid()) return false;
-    if (FindNextFileW(frame.find.get(), &data_)) return true;
-    if (GetLastError() != ERROR_NO_MORE_FILES) frame.broken = true;
-    return false;
+    const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(
+        reinterpret_cast<const BYTE*>(frame.listing.get()) + frame.next);
+    frame.next = entry->NextEntryOffset != 0 ? frame.next + entry->NextEntryOffset : kRefill;
+    return entry;
   }
 
   // The folder's own time goes last, after everything inside it.
   void Leave() {
     Frame& frame = stack_.back();
     path_.resize(frame.length);
-    frame.find.close();
     if (frame.broken) {
       Fail();
     } else if (folderOption_) {
-      if (time_ != nullptr && frame.writable &&
+      if (!frame.writable) {
+        // Held by another program on the way in; it may have let go.
+        frame.folder.close();
+        frame.folder = rtl::FileHandle(CreateFileW(Api(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                                                   nullptr));
+      }
+      if (time_ != nullptr && frame.folder.valid() &&
           SetFileTime(frame.folder.get(), nullptr, nullptr, time_))
         ++result_.Changed;
       else
@@ -206,7 +249,6 @@ class Walker {
   std::vector<Frame> stack_;
   std::wstring path_;
   std::wstring extended_;
-  WIN32_FIND_DATAW data_;
 };
 
 }  // namespace
