@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <map>
 
+#include "datetime_dialog/form2.h"
 #include "framework/application.h"
+#include "main_window/form1.h"
 
 namespace testgui {
 
@@ -313,6 +315,40 @@ HGLOBAL ShellDrop(const std::vector<std::wstring>& paths) {
   }
   GlobalUnlock(g);
   return g;
+}
+
+// ---- the date-time dialog -------------------------------------------------------------
+
+namespace {
+struct DialogRun {
+  std::function<void(zel::TForm2&)> action;
+  bool shown = false;
+  bool busy = false;  // the action's own boxes run the timer too
+};
+DialogRun* dialogRun = nullptr;
+
+void CALLBACK DialogTick(HWND, UINT, UINT_PTR, DWORD) {
+  DialogRun* run = dialogRun;
+  if (!run || run->busy || !zel::Form2 || !zel::Form2->Visible()) return;
+  if (!run->shown && run->action) {
+    run->shown = run->busy = true;
+    run->action(*zel::Form2);
+    run->busy = false;
+  } else {
+    run->shown = true;
+    PostMessageW(zel::Form2->Handle(), WM_CLOSE, 0, 0);
+  }
+}
+}  // namespace
+
+bool InDateTimeDialog(zel::TForm1& form, std::function<void(zel::TForm2&)> action) {
+  DialogRun run{std::move(action)};
+  dialogRun = &run;
+  const UINT_PTR timer = SetTimer(nullptr, 0, 50, DialogTick);
+  form.Button2.Click();
+  KillTimer(nullptr, timer);
+  dialogRun = nullptr;
+  return run.shown;
 }
 
 }  // namespace testgui

@@ -8,6 +8,11 @@
 #include <string>
 #include <vector>
 
+namespace zel {
+class TForm1;
+class TForm2;
+}  // namespace zel
+
 namespace testgui {
 
 struct SeenBox {
@@ -92,5 +97,10 @@ void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi
 HGLOBAL ShellDrop(const std::vector<std::wstring>& paths);
 // The FILETIME (no zone conversion) of a local wall-clock reading, given the correction.
 unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms);
+
+// Presses the main window's mode button and, once the date-time dialog shows, runs the action
+// inside its modal loop (the action may open and answer boxes); a dialog the action leaves open
+// is closed with WM_CLOSE, so a failing test cannot hang. Returns whether the dialog showed.
+bool InDateTimeDialog(zel::TForm1& form, std::function<void(zel::TForm2&)> action);
 
 }  // namespace testgui
