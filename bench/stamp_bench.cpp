@@ -1,0 +1,434 @@
+// bench/stamp_bench.cpp
+// Stamping speed of TStamper's walker against the floor: a minimal loop making the same
+// system calls (list, open, set the time, close) and nothing else. Options: --rounds N,
+// --only wide|flat|deep, --big (adds a 100,000-file tree, stamped once, every file verified).
+// On a shared machine single rounds vary a lot; the ratio of the fastest runs is printed
+// beside the median of the per-round ratios.
+#include <windows.h>
+#include <psapi.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "main_window/stamping.h"
+#include "rtl/clock_win.h"
+#include "rtl/files_win.h"
+
+namespace {
+
+double Now() {
+  static LARGE_INTEGER frequency = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return f;
+  }();
+  LARGE_INTEGER t;
+  QueryPerformanceCounter(&t);
+  return static_cast<double>(t.QuadPart) / static_cast<double>(frequency.QuadPart);
+}
+
+[[noreturn]] void Die(const char* what, const std::wstring& path) {
+  std::fprintf(stderr, "stamp_bench: %s failed (error %lu): %ls\n", what, GetLastError(),
+               path.c_str());
+  std::exit(1);
+}
+
+std::wstring Extended(const std::wstring& path) { return L"\\\\?\\" + path; }
+
+void MakeDir(const std::wstring& path) {
+  if (!CreateDirectoryW(Extended(path).c_str(), nullptr)) Die("CreateDirectoryW", path);
+}
+
+void MakeFiles(const std::wstring& dir, int count) {
+  for (int i = 0; i < count; ++i) {
+    const std::wstring path = dir + L"\\file" + std::to_wstring(i) + L".txt";
+    HANDLE h = CreateFileW(Extended(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) Die("CreateFileW", path);
+    CloseHandle(h);
+  }
+}
+
+struct Tree {
+  const char* name;
+  std::wstring root;
+  std::size_t files = 0, folders = 0;
+};
+
+Tree MakeWide(const std::wstring& base, const char* name, int folders, int filesEach) {
+  Tree t{name, base + L"\\" + std::wstring(name, name + std::char_traits<char>::length(name))};
+  MakeDir(t.root);
+  for (int i = 0; i < folders; ++i) {
+    const std::wstring dir = t.root + L"\\folder" + std::to_wstring(i);
+    MakeDir(dir);
+    MakeFiles(dir, filesEach);
+  }
+  t.files = static_cast<std::size_t>(folders) * static_cast<std::size_t>(filesEach);
+  t.folders = static_cast<std::size_t>(folders) + 1;
+  return t;
+}
+
+Tree MakeFlat(const std::wstring& base, int files) {
+  Tree t{"flat", base + L"\\flat"};
+  MakeDir(t.root);
+  MakeFiles(t.root, files);
+  t.files = static_cast<std::size_t>(files);
+  t.folders = 1;
+  return t;
+}
+
+Tree MakeDeep(const std::wstring& base, int depth) {
+  Tree t{"deep", base + L"\\deep"};
+  MakeDir(t.root);
+  std::wstring dir = t.root;
+  for (int i = 0; i < depth; ++i) {
+    MakeDir(dir += L"\\d");
+    MakeFiles(dir, 1);
+  }
+  t.files = static_cast<std::size_t>(depth);
+  t.folders = static_cast<std::size_t>(depth) + 1;
+  return t;
+}
+
+// The floor. \\?\ paths throughout, the cheapest form for the path parser.
+class Floor {
+ public:
+  Floor(const FILETIME& ft, bool folders) : ft_(ft), folders_(folders) {}
+  std::size_t Run(const std::wstring& root) {
+    path_ = Extended(root);
+    Folder();
+    return written_;
+  }
+
+ private:
+  void Folder() {
+    const std::size_t length = path_.size();
+    path_ += L"\\*";
+    WIN32_FIND_DATAW d;
+    HANDLE find = FindFirstFileW(path_.c_str(), &d);
+    if (find != INVALID_HANDLE_VALUE) {
+      do {
+        if (d.cFileName[0] == L'.' &&
+            (d.cFileName[1] == 0 || (d.cFileName[1] == L'.' && d.cFileName[2] == 0)))
+          continue;
+        path_.resize(length + 1);
+        path_ += d.cFileName;
+        if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+          Folder();
+        } else {
+          HANDLE h = CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+          if (SetFileTime(h, &ft_, nullptr, &ft_)) ++written_;
+          CloseHandle(h);
+        }
+      } while (FindNextFileW(find, &d));
+      FindClose(find);
+    }
+    path_.resize(length);
+    if (folders_) {
+      HANDLE h = CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+      if (SetFileTime(h, nullptr, nullptr, &ft_)) ++written_;
+      CloseHandle(h);
+    }
+  }
+
+  FILETIME ft_;
+  bool folders_;
+  std::wstring path_;
+  std::size_t written_ = 0;
+};
+
+struct Memory {
+  SIZE_T privateUsage = 0, workingSet = 0;
+};
+
+Memory ReadMemory() {
+  PROCESS_MEMORY_COUNTERS_EX c{};
+  c.cb = sizeof c;
+  GetProcessMemoryInfo(GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&c),
+                       sizeof c);
+  // Wine reports PrivateUsage as 0 and PagefileUsage as the anonymous resident memory;
+  // on Windows both are the private commit.
+  return {std::max(c.PrivateUsage, c.PagefileUsage), c.WorkingSetSize};
+}
+
+// Highest readings while a walk runs, sampled from a second thread every millisecond.
+class Sampler {
+ public:
+  // The baseline is read once the sampling thread runs, so its own stack is not counted.
+  Sampler() {
+    ready_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    thread_ = CreateThread(nullptr, 0, Loop, this, 0, nullptr);
+    WaitForSingleObject(ready_, INFINITE);
+    before_ = high_ = ReadMemory();
+    InterlockedExchange(&started_, 1);
+  }
+  ~Sampler() {
+    InterlockedExchange(&stop_, 1);
+    WaitForSingleObject(thread_, INFINITE);
+    CloseHandle(thread_);
+    CloseHandle(ready_);
+  }
+  void Finish() {
+    InterlockedExchange(&stop_, 1);
+    WaitForSingleObject(thread_, INFINITE);
+    Take(ReadMemory());
+  }
+  double PrivateGrowthKiB() const { return Growth(high_.privateUsage, before_.privateUsage); }
+  double WorkingSetGrowthKiB() const { return Growth(high_.workingSet, before_.workingSet); }
+
+ private:
+  static double Growth(SIZE_T high, SIZE_T before) {
+    return high > before ? static_cast<double>(high - before) / 1024 : 0;
+  }
+  static DWORD WINAPI Loop(void* self) {
+    auto* s = static_cast<Sampler*>(self);
+    ReadMemory();
+    SetEvent(s->ready_);
+    while (InterlockedCompareExchange(&s->stop_, 0, 0) == 0) {
+      const Memory m = ReadMemory();
+      if (InterlockedCompareExchange(&s->started_, 0, 0) != 0) s->Take(m);
+      Sleep(1);
+    }
+    return 0;
+  }
+  void Take(const Memory& m) {
+    high_.privateUsage = std::max(high_.privateUsage, m.privateUsage);
+    high_.workingSet = std::max(high_.workingSet, m.workingSet);
+  }
+
+  Memory before_, high_;
+  volatile LONG stop_ = 0, started_ = 0;
+  HANDLE ready_, thread_;
+};
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const std::size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+const rtl::TDateTime kCorrection = 9.0 / 24;
+
+rtl::TDateTime RoundInstant(int round) {
+  return rtl::EncodeDate(2020, 2, 29) + (10 * 3600 + round + 0.123) / rtl::SecsPerDay;
+}
+
+double TimeWalker(const Tree& t, bool folders, rtl::TDateTime instant) {
+  zel::TStamper s;
+  s.TimeCorrection = kCorrection;
+  s.FolderOption = folders;
+  const double start = Now();
+  s.StampPath(t.root, instant);
+  const double seconds = Now() - start;
+  const std::size_t expected = t.files + (folders ? t.folders : 0);
+  if (s.Result.Changed != expected || s.Result.Failed != 0) {
+    std::fprintf(stderr, "stamp_bench: walker changed %u, failed %u of %u in %s\n",
+                 static_cast<unsigned>(s.Result.Changed), static_cast<unsigned>(s.Result.Failed),
+                 static_cast<unsigned>(expected), t.name);
+    std::exit(1);
+  }
+  return seconds;
+}
+
+double TimeFloor(const Tree& t, bool folders, rtl::TDateTime instant) {
+  const FILETIME ft = rtl::DateTimeToFileTime(instant - kCorrection);
+  Floor floor(ft, folders);
+  const double start = Now();
+  const std::size_t written = floor.Run(t.root);
+  const double seconds = Now() - start;
+  if (written != t.files + (folders ? t.folders : 0)) {
+    std::fprintf(stderr, "stamp_bench: floor wrote %u in %s\n", static_cast<unsigned>(written),
+                 t.name);
+    std::exit(1);
+  }
+  return seconds;
+}
+
+struct MemoryGrowth {
+  unsigned privateKiB = 0, workingSetKiB = 0;
+};
+
+// Memory growth of one walk in a fresh process, so neither side profits from a heap (ours or
+// Wine's) grown by earlier walks. The child reports through its exit code.
+MemoryGrowth MeasureInChild(const Tree& t, bool folders, bool floor, const std::wstring& warmUp) {
+  wchar_t exe[MAX_PATH];
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  std::wstring commandLine = L"\"" + std::wstring(exe) + L"\" --memory-child " +
+                             (floor ? L"floor " : L"walker ") + (folders ? L"on " : L"off ") +
+                             L"\"" + warmUp + L"\" \"" + t.root + L"\"";
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(exe, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                      &pi))
+    Die("CreateProcessW", exe);
+  WaitForSingleObject(pi.hProcess, INFINITE);
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hProcess);
+  CloseHandle(pi.hThread);
+  if (code >= 0x80000000) Die("memory child", t.root);  // crashed
+  return {code & 0xFFFF, code >> 16};
+}
+
+double Measure(const Tree& t, bool folders, int rounds, const std::wstring& warmUp) {
+  const MemoryGrowth walkerMemory = MeasureInChild(t, folders, false, warmUp);
+  const MemoryGrowth floorMemory = MeasureInChild(t, folders, true, warmUp);
+  std::vector<double> walker, floor, ratio;
+  for (int r = 0; r < rounds; ++r) {
+    // Alternate which goes first, so neither always meets a warmer cache.
+    double w, f;
+    if (r % 2 == 0) {
+      w = TimeWalker(t, folders, RoundInstant(2 * r));
+      f = TimeFloor(t, folders, RoundInstant(2 * r + 1));
+    } else {
+      f = TimeFloor(t, folders, RoundInstant(2 * r));
+      w = TimeWalker(t, folders, RoundInstant(2 * r + 1));
+    }
+    walker.push_back(w);
+    floor.push_back(f);
+    ratio.push_back(w / f);
+  }
+  const double files = static_cast<double>(t.files);
+  const double medianRatio = Median(ratio);
+  const double fastest = *std::min_element(walker.begin(), walker.end()) /
+                         *std::min_element(floor.begin(), floor.end());
+  std::printf("%-4s folders %-3s  walker %6.0f files/s  floor %6.0f files/s  ratio %.3f "
+              "(rounds %.2f..%.2f, fastest runs %.3f)  memory growth: walker private %4u KiB, "
+              "working set %4u KiB; floor %4u, %4u KiB\n",
+              t.name, folders ? "on" : "off", files / Median(walker), files / Median(floor),
+              medianRatio, *std::min_element(ratio.begin(), ratio.end()),
+              *std::max_element(ratio.begin(), ratio.end()), fastest, walkerMemory.privateKiB,
+              walkerMemory.workingSetKiB, floorMemory.privateKiB,
+              floorMemory.workingSetKiB);
+  std::fflush(stdout);
+  return medianRatio;
+}
+
+// Every file of the tree must carry the instant as creation and modification time.
+std::size_t Verify(const std::wstring& dir, const FILETIME& ft) {
+  std::size_t good = 0;
+  WIN32_FIND_DATAW d;
+  HANDLE find = FindFirstFileW(Extended(dir + L"\\*").c_str(), &d);
+  if (find == INVALID_HANDLE_VALUE) return 0;
+  do {
+    const std::wstring name = d.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      good += Verify(dir + L"\\" + name, ft);
+    else if (CompareFileTime(&d.ftLastWriteTime, &ft) == 0 &&
+             CompareFileTime(&d.ftCreationTime, &ft) == 0)
+      ++good;
+  } while (FindNextFileW(find, &d));
+  FindClose(find);
+  return good;
+}
+
+void RemoveTree(const std::wstring& dir) {
+  WIN32_FIND_DATAW d;
+  HANDLE find = FindFirstFileW(Extended(dir + L"\\*").c_str(), &d);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = d.cFileName;
+      if (name == L"." || name == L"..") continue;
+      if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        RemoveTree(dir + L"\\" + name);
+      else
+        DeleteFileW(Extended(dir + L"\\" + name).c_str());
+    } while (FindNextFileW(find, &d));
+    FindClose(find);
+  }
+  RemoveDirectoryW(Extended(dir).c_str());
+}
+
+}  // namespace
+
+// --memory-child walker|floor on|off <warm-up folder> <tree>: one walk, sampled.
+int MemoryChild(wchar_t** argv) {
+  const bool floor = std::wstring(argv[2]) == L"floor";
+  const bool folders = std::wstring(argv[3]) == L"on";
+  const Tree warm{"warm-up", argv[4]};
+  const Tree t{"tree", argv[5]};
+  // Lazy start-up costs (Wine's directory code, the heap's first blocks) are not the walk's.
+  zel::TStamper s;
+  s.FolderOption = folders;
+  if (floor)
+    Floor(rtl::DateTimeToFileTime(RoundInstant(0)), folders).Run(warm.root);
+  else
+    s.StampPath(warm.root, RoundInstant(0));
+  Sampler sampler;
+  if (floor)
+    Floor(rtl::DateTimeToFileTime(RoundInstant(1)), folders).Run(t.root);
+  else
+    s.StampPath(t.root, RoundInstant(1));
+  sampler.Finish();
+  const auto cap = [](double kib) { return std::min(65535u, static_cast<unsigned>(kib)); };
+  return static_cast<int>(cap(sampler.PrivateGrowthKiB()) |
+                          cap(sampler.WorkingSetGrowthKiB()) << 16);
+}
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc == 6 && std::wstring(argv[1]) == L"--memory-child") return MemoryChild(argv);
+  int rounds = 9;
+  bool big = false;
+  std::wstring only;  // wide, flat or deep: that tree alone
+  for (int i = 1; i < argc; ++i) {
+    const std::wstring arg = argv[i];
+    if (arg == L"--big") big = true;
+    else if (arg == L"--rounds" && i + 1 < argc) rounds = std::max(1, _wtoi(argv[++i]));
+    else if (arg == L"--only" && i + 1 < argc) only = argv[++i];
+  }
+  const std::wstring base =
+      rtl::TempDirectory() + L"\\zel_bench_" + std::to_wstring(GetTickCount());
+  MakeDir(base);
+
+  double start = Now();
+  std::vector<Tree> trees;
+  if (only.empty() || only == L"wide") trees.push_back(MakeWide(base, "wide", 100, 200));
+  if (only.empty() || only == L"flat") trees.push_back(MakeFlat(base, 20000));
+  if (only.empty() || only == L"deep") trees.push_back(MakeDeep(base, 300));
+  std::printf("trees made in %.1f s (wide: 100 folders x 200 files, flat: 20000 files, deep: "
+              "300 nested folders with one file each); %d rounds each\n", Now() - start, rounds);
+  std::fflush(stdout);
+
+  const std::wstring warmUp = base + L"\\warm-up";
+  MakeDir(warmUp);
+  MakeFiles(warmUp, 10);
+
+  double worst = 0;
+  int status = 0;
+  for (const Tree& t : trees)
+    for (bool folders : {false, true})
+      worst = std::max(worst, Measure(t, folders, rounds, warmUp));
+
+  if (big) {
+    start = Now();
+    const Tree t = MakeWide(base, "big", 500, 200);
+    std::printf("big: %u files made in %.1f s\n", static_cast<unsigned>(t.files), Now() - start);
+    zel::TStamper s;
+    s.TimeCorrection = kCorrection;
+    s.FolderOption = true;
+    const rtl::TDateTime instant = RoundInstant(1000);
+    start = Now();
+    s.StampPath(t.root, instant);
+    const double seconds = Now() - start;
+    const std::size_t good = Verify(t.root, rtl::DateTimeToFileTime(instant - kCorrection));
+    std::printf("big: stamped %u files and folders in %.1f s (%.0f files/s), failed %u; "
+                "verified %u of %u files\n",
+                static_cast<unsigned>(s.Result.Changed), seconds,
+                static_cast<double>(t.files) / seconds, static_cast<unsigned>(s.Result.Failed),
+                static_cast<unsigned>(good), static_cast<unsigned>(t.files));
+    if (good != t.files || s.Result.Failed != 0) status = 1;
+  }
+
+  start = Now();
+  RemoveTree(base);
+  std::fprintf(stderr, "removed in %.1f s\n", Now() - start);
+  std::printf("worst median ratio walker/floor: %.3f\n", worst);
+  return status;
+}
