@@ -21,8 +21,6 @@ const wchar_t kDateCopied[] = L"にセットしました";
 
 namespace {
 
-const wchar_t kDatePattern[] = L"yyyy\"年\" m\"月\" d\"日\"";
-
 // Out-of-range numbers are pulled back into range. Setting the text runs the change handler
 // again, on a text that then passes.
 void ClampField(fw::TEdit& field, int max) {

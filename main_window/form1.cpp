@@ -15,12 +15,12 @@ const wchar_t kAskToStamp[] = L"日付けの変更が指定されました実行
 const wchar_t kDroppedStatus[] = L"ファイルをドラッグ＆ドロップしました";
 const wchar_t kSpecifyCaption[] = L"年月日時分秒を指定する";
 const wchar_t kCurrentCaption[] = L"現在の年月日時分秒";
+const wchar_t kDatePattern[] = L"yyyy\"年\" m\"月\" d\"日\"";
 
 namespace {
 
 const wchar_t kSettingsName[] = L"Zelvoran";
 const wchar_t kScratchName[] = L"Zelvoran.dat";
-const wchar_t kDatePattern[] = L"yyyy\"年\" m\"月\" d\"日\"";
 const wchar_t kTimePattern[] = L"h\"時\" n\"分\" s\"秒\"";
 
 std::vector<std::wstring> Absolute(std::vector<std::wstring> paths) {

@@ -20,6 +20,7 @@ extern const wchar_t kAskToStamp[];     // the question before a command-line or
 extern const wchar_t kDroppedStatus[];  // Edit1's text for those batches
 extern const wchar_t kSpecifyCaption[];  // Button2 in live mode
 extern const wchar_t kCurrentCaption[];  // Button2 in fixed mode
+extern const wchar_t kDatePattern[];     // Label3's format of the date
 
 class TForm1 : public fw::TForm {
  public:
