@@ -44,6 +44,14 @@ std::wstring OrdinaryPath(const std::wstring& path) {
   return path;
 }
 
+// A symbolic link or junction (a name-surrogate reparse point). Other reparse points, such as
+// cloud-file placeholders, are ordinary folders to walk. For a reparse point the listing
+// carries the tag in EaSize; Wine gives 0 for its symbolic links.
+bool IsLink(const FILE_ID_BOTH_DIR_INFO& entry) {
+  if ((entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
+  return entry.EaSize == 0 || IsReparseTagNameSurrogate(entry.EaSize);
+}
+
 // Depth-first walk with its own stack of open folders, so the thread's stack does not limit
 // the depth; memory grows with the depth, not with the number of entries. One path buffer is
 // extended and cut back for every entry.
@@ -110,7 +118,7 @@ class Walker {
       const DWORD attributes = entry->FileAttributes;
       if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
         StampFile(attributes);
-      else if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+      else if (IsLink(*entry))
         Fail();  // a link or junction inside the tree is not followed
       else
         Enter(entry->FileId.QuadPart);  // may move frame and entry
