@@ -9,7 +9,7 @@ namespace rtl {
 // The local clock, to the millisecond.
 TDateTime Now();
 TDateTime Date();  // today, fraction 0
-TDateTime Time();  // time of day, whole part 0
+TDateTime Time();  // time of day, below 1
 
 // Date and time from a single read, so a reading across midnight stays consistent.
 struct TClockReading {
