@@ -25,8 +25,6 @@ class TApplication {
   void Run(TForm& mainForm);
   // The form whose closing ends the program (set by Run).
   const TForm* MainForm() const { return mainForm_; }
-  // Handles the pending messages, e.g. to let a test's timer answer a box.
-  void ProcessMessages();
 
   // The default error box for an exception's message; the program keeps running.
   void ShowException(const std::exception& e);

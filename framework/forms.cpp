@@ -36,6 +36,24 @@ RECT WindowRectOf(HWND h) {
   return r;
 }
 
+int WidthOf(HWND h) {
+  RECT r = WindowRectOf(h);
+  return r.right - r.left;
+}
+
+int HeightOf(HWND h) {
+  RECT r = WindowRectOf(h);
+  return r.bottom - r.top;
+}
+
+std::wstring TextOf(HWND h) {
+  int n = GetWindowTextLengthW(h);
+  std::wstring s(static_cast<size_t>(n) + 1, L'\0');
+  n = GetWindowTextW(h, s.data(), n + 1);
+  s.resize(static_cast<size_t>(std::max(n, 0)));
+  return s;
+}
+
 // A child's rectangle in its parent's client coordinates.
 RECT ChildRect(HWND h) {
   RECT r = WindowRectOf(h);
@@ -97,28 +115,13 @@ TControl::TControl(TForm& parent, const wchar_t* className, DWORD style, DWORD e
 
 int TControl::Left() const { return ChildRect(hwnd_).left; }
 int TControl::Top() const { return ChildRect(hwnd_).top; }
-int TControl::Width() const {
-  RECT r = WindowRectOf(hwnd_);
-  return r.right - r.left;
-}
-int TControl::Height() const {
-  RECT r = WindowRectOf(hwnd_);
-  return r.bottom - r.top;
-}
-void TControl::SetBounds(int left, int top, int width, int height) {
-  MoveWindow(hwnd_, left, top, width, height, TRUE);
-}
+int TControl::Width() const { return WidthOf(hwnd_); }
+int TControl::Height() const { return HeightOf(hwnd_); }
 bool TControl::Enabled() const { return IsWindowEnabled(hwnd_) != FALSE; }
 void TControl::SetEnabled(bool enabled) { EnableWindow(hwnd_, enabled ? TRUE : FALSE); }
 void TControl::SetFocus() { ::SetFocus(hwnd_); }
 
-std::wstring TControl::Text() const {
-  int n = GetWindowTextLengthW(hwnd_);
-  std::wstring s(static_cast<size_t>(n) + 1, L'\0');
-  n = GetWindowTextW(hwnd_, s.data(), n + 1);
-  s.resize(static_cast<size_t>(std::max(n, 0)));
-  return s;
-}
+std::wstring TControl::Text() const { return TextOf(hwnd_); }
 void TControl::SetText(const std::wstring& text) { SetWindowTextW(hwnd_, text.c_str()); }
 
 // ---- controls -------------------------------------------------------------------------
@@ -238,18 +241,6 @@ int TUpDown::Position() const {
 void TUpDown::SetPosition(int position) {
   SendMessageW(Handle(), UDM_SETPOS32, 0, position);
 }
-int TUpDown::Min() const {
-  int lo = 0, hi = 0;
-  SendMessageW(Handle(), UDM_GETRANGE32, reinterpret_cast<WPARAM>(&lo),
-               reinterpret_cast<LPARAM>(&hi));
-  return lo;
-}
-int TUpDown::Max() const {
-  int lo = 0, hi = 0;
-  SendMessageW(Handle(), UDM_GETRANGE32, reinterpret_cast<WPARAM>(&lo),
-               reinterpret_cast<LPARAM>(&hi));
-  return hi;
-}
 void TUpDown::Scroll(WORD code) {
   // The spinner reports SB_THUMBPOSITION once the position has moved.
   if (code == SB_THUMBPOSITION && OnClick) OnClick();
@@ -343,25 +334,15 @@ void TForm::Created() {
 
 int TForm::Left() const { return WindowRectOf(hwnd_).left; }
 int TForm::Top() const { return WindowRectOf(hwnd_).top; }
-int TForm::Width() const {
-  RECT r = WindowRectOf(hwnd_);
-  return r.right - r.left;
-}
-int TForm::Height() const {
-  RECT r = WindowRectOf(hwnd_);
-  return r.bottom - r.top;
-}
+int TForm::Width() const { return WidthOf(hwnd_); }
+int TForm::Height() const { return HeightOf(hwnd_); }
 void TForm::SetBounds(int left, int top, int width, int height) {
   SetWindowPos(hwnd_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
 }
 void TForm::SetPosition(int left, int top) {
   SetWindowPos(hwnd_, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
-std::wstring TForm::Caption() const {
-  wchar_t buf[512];
-  GetWindowTextW(hwnd_, buf, 512);
-  return buf;
-}
+std::wstring TForm::Caption() const { return TextOf(hwnd_); }
 
 void TForm::AddBevel(const TBevel& bevel) { bevels_.push_back(bevel); }
 

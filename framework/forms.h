@@ -31,7 +31,6 @@ class TControl {
   int Top() const;
   int Width() const;
   int Height() const;
-  void SetBounds(int left, int top, int width, int height);
 
   bool Enabled() const;
   void SetEnabled(bool enabled);
@@ -125,8 +124,6 @@ class TUpDown : public TControl {
           int position);
   int Position() const;
   void SetPosition(int position);
-  int Min() const;
-  int Max() const;
   // After either arrow has moved the position.
   std::function<void()> OnClick;
   void Scroll(WORD code) override;

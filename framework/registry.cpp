@@ -86,12 +86,6 @@ void TRegistry::RequireOpen(const std::wstring& name, bool writing) const {
   if (!current_) throw ValueError(name, writing, L"キーが開かれていません");
 }
 
-bool TRegistry::ValueExists(const std::wstring& name) {
-  if (!current_) return false;
-  return RegQueryValueExW(current_.get(), name.c_str(), nullptr, nullptr, nullptr, nullptr) ==
-         ERROR_SUCCESS;
-}
-
 int TRegistry::ReadInteger(const std::wstring& name) {
   RequireOpen(name, false);
   DWORD type = REG_NONE;

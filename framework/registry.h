@@ -47,12 +47,9 @@ class TRegistry {
   bool OpenKeyReadOnly(const std::wstring& key);
   bool KeyExists(const std::wstring& key);
   void CloseKey() noexcept { current_.close(); }
-  HKEY CurrentKey() const noexcept { return current_.get(); }
-  const std::wstring& CurrentPath() const noexcept { return currentPath_; }
   // The system's code for the last OpenKey/OpenKeyReadOnly that failed.
   LONG LastError() const noexcept { return lastError_; }
 
-  bool ValueExists(const std::wstring& name);
   // Throws when the value is missing or is not a REG_DWORD.
   int ReadInteger(const std::wstring& name);
   void WriteInteger(const std::wstring& name, int value);
