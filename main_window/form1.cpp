@@ -187,26 +187,19 @@ bool TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
 
 // ---- batches --------------------------------------------------------------------------
 
-void TForm1::BeginBatch() {
-  stamper_.Result = TStampResult{};
-  stamper_.FolderOption = CheckBox1.Checked();
-}
+void TForm1::BeginBatch() { stamper_.Result = TStampResult{}; }
 
 void TForm1::StampPath(const std::wstring& path, rtl::TDateTime instant) {
   stamper_.FolderOption = CheckBox1.Checked();
   stamper_.StampPath(path, instant);
 }
 
-void TForm1::StampAll(const std::vector<std::wstring>& paths) {
-  BeginBatch();
-  for (const std::wstring& p : paths) StampPath(p, StampingInstant());
-}
-
 void TForm1::RunCommandLineBatch() {
   if (params_.empty()) return;
   if (fw::MessageDlgAt(*this, kAskToStamp, fw::mbYes | fw::mbNo) != fw::mrYes) return;
   Edit1.SetText(kDroppedStatus);
-  StampAll(params_);
+  BeginBatch();
+  for (const std::wstring& p : params_) StampPath(p, StampingInstant());
   ReportChanged();
 }
 

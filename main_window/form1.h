@@ -78,7 +78,6 @@ class TForm1 : public fw::TForm {
   void CheckOperatingSystem();
   void DeleteScratchFiles();
   void BeginBatch();
-  void StampAll(const std::vector<std::wstring>& paths);
 
   TStamper stamper_;
   std::vector<std::wstring> params_;
