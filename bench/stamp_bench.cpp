@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "main_window/stamping.h"
+#include "main_window/stamping/stamping.h"
 #include "rtl/clock_win.h"
 #include "rtl/files_win.h"
 

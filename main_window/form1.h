@@ -10,7 +10,7 @@
 
 #include "framework/dialogs.h"
 #include "framework/forms.h"
-#include "main_window/stamping.h"
+#include "main_window/stamping/stamping.h"
 #include "rtl/datetime.h"
 #include "settings/borvelune.h"
 

@@ -1,6 +1,6 @@
 // tests/stamping_test.cpp
 // The stamping engine against real files in a temporary folder, times read back from disk.
-#include "main_window/stamping.h"
+#include "main_window/stamping/stamping.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -14,11 +14,11 @@
 #include "rtl/clock_win.h"
 #include "rtl/files_win.h"
 #include "rtl/sysutils.h"
-#include "support/gui.h"
+#include "support/files.h"
 
 namespace {
 
-namespace tg = testgui;
+namespace tg = testfiles;
 using zel::TStamper;
 using Paths = std::vector<std::wstring>;
 using Ticks = unsigned long long;
@@ -49,49 +49,10 @@ rtl::FileHandle Hold(const std::wstring& path, DWORD access, DWORD share) {
                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
 }
 
-// Wine's CreateSymbolicLinkW reports success and makes nothing, and its RemoveDirectoryW on a
-// link removes the target; so links are made and trees removed by the Unix ln and rm, which
-// Wine starts when CreateProcess is handed them. Their handles cannot be waited for.
-const auto WineUnixName = reinterpret_cast<char*(CDECL*)(const wchar_t*)>(reinterpret_cast<void*>(
-    GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
-
-std::wstring UnixPath(const std::wstring& path) {
-  char* name = WineUnixName ? WineUnixName(path.c_str()) : nullptr;
-  if (name == nullptr) return {};
-  std::wstring wide(MAX_PATH * 4, L'\0');
-  wide.resize(MultiByteToWideChar(CP_UTF8, 0, name, -1, &wide[0], MAX_PATH * 4) - 1);
-  HeapFree(GetProcessHeap(), 0, name);
-  return wide;
-}
-
-bool RunUnix(const std::wstring& program, const std::wstring& arguments,
-             const std::function<bool()>& done) {
-  std::wstring commandLine = program + L" " + arguments;
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  if (!WineUnixName || !CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
-                                       nullptr, nullptr, &si, &pi))
-    return false;
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
-  for (int i = 0; i < 200; ++i, Sleep(50))
-    if (done()) return true;
-  return false;
-}
-
-bool MakeFolderLink(const std::wstring& link, const std::wstring& target) {
-  const std::size_t slash = link.rfind(L'\\');
-  return RunUnix(L"Z:\\bin\\ln",
-                 L"-s " + UnixPath(target) + L" " + UnixPath(link.substr(0, slash)) + L"/" +
-                     link.substr(slash + 1),
-                 [&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
-}
-
 class Stamping : public testing::Test {
  protected:
   void TearDown() override {
-    RunUnix(L"Z:\\bin\\rm", L"-rf " + UnixPath(root_),
+    tg::RunUnix(L"Z:\\bin\\rm", L"-rf " + tg::UnixPath(root_),
             [&] { return !rtl::DirectoryExists(root_); });
   }
 
@@ -234,7 +195,7 @@ TEST_F(Stamping, FolderLinksInsideTheTreeAreNotFollowedButANamedLinkIs) {
   const std::wstring tree = Dir(L"tree"), a = Dir(L"tree\\a"), outside = Dir(L"outside");
   const std::wstring file = File(L"tree\\a\\file"), other = File(L"outside\\other");
   const std::wstring loop = a + L"\\loop", away = tree + L"\\away";
-  if (!MakeFolderLink(loop, tree) || !MakeFolderLink(away, outside))
+  if (!tg::MakeLink(loop, tree) || !tg::MakeLink(away, outside))
     GTEST_SKIP() << "folder links cannot be made here";
   tg::SetOldTimes(a);
   tg::SetOldTimes(tree);

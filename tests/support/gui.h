@@ -8,12 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "support/files.h"
+
 namespace zel {
 class TForm1;
 class TForm2;
 }  // namespace zel
 
 namespace testgui {
+
+using namespace testfiles;
 
 struct SeenBox {
   HWND hwnd = nullptr;
@@ -64,40 +68,9 @@ Step Click(const std::wstring& captionPrefix);
 // Handles pending messages for about ms milliseconds.
 void Pump(DWORD ms);
 
-// A temporary folder, removed with everything in it.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  const std::wstring& path() const { return path_; }
-  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
-
- private:
-  std::wstring path_;
-};
-
-void WriteFile(const std::wstring& path, const std::string& content = "x");
-void MakeDir(const std::wstring& path);
-// Sets both times of a file or folder to a fixed old value, so a change is visible.
-void SetOldTimes(const std::wstring& path);
-FILETIME CreationTime(const std::wstring& path);
-FILETIME WriteTime(const std::wstring& path);
-FILETIME AccessTime(const std::wstring& path);
-// 100 ns units since 1601 of a FILETIME.
-unsigned long long Ticks(const FILETIME& ft);
-// A stored time converted to local time, as a viewer shows it.
-unsigned long long LocalTicks(const FILETIME& stored);
-// Sets a file's creation and modification times to a local wall-clock reading.
-void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi, int s, int ms);
-
 // A drop as the shell builds it (DROPFILES with wide, double-NUL-ended names); whoever
 // receives WM_DROPFILES frees it with DragFinish.
 HGLOBAL ShellDrop(const std::vector<std::wstring>& paths);
-// The FILETIME (no zone conversion) of a local wall-clock reading, given the correction.
-unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms);
-
 // Presses the main window's mode button and, once the date-time dialog shows, runs the action
 // inside its modal loop (the action may open and answer boxes); a dialog the action leaves open
 // is closed with WM_CLOSE, so a failing test cannot hang. Returns whether the dialog showed.

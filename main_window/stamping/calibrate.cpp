@@ -1,11 +1,11 @@
-// main_window/stamping_calibrate.cpp
+// main_window/stamping/calibrate.cpp
 #include <windows.h>
 
 #include <cmath>
 #include <cstdint>
 #include <utility>
 
-#include "main_window/stamping.h"
+#include "main_window/stamping/stamping.h"
 #include "rtl/clock_win.h"
 #include "rtl/files_win.h"
 #include "rtl/sysutils.h"

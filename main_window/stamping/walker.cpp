@@ -1,5 +1,5 @@
-// main_window/stamping.cpp
-#include "main_window/stamping.h"
+// main_window/stamping/walker.cpp
+#include "main_window/stamping/stamping.h"
 
 #include <windows.h>
 
@@ -63,18 +63,22 @@ bool IsLink(const FILE_ID_BOTH_DIR_INFO& entry) {
 // identity is read only when file ids match or are unknown.
 class Walker {
  public:
-  Walker(TStampResult& result, bool folderOption, const FILETIME* time)
-      : result_(result), folderOption_(folderOption), time_(time) {}
+  Walker(TStampResult& result, bool folderOption, const FILETIME* time, TBatchProgress* progress,
+         const TBeforeChange& beforeChange)
+      : result_(result), folderOption_(folderOption), time_(time), progress_(progress),
+        beforeChange_(beforeChange) {}
 
   void Run(const std::wstring& absolutePath) {
     path_ = absolutePath;
-    const DWORD attributes = GetFileAttributesW(Api());
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (Stopped()) return;
+    if (!GetFileAttributesExW(Api(), GetFileExInfoStandard, &data)) {
       Fail();
-    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      StampFile(attributes);
+    } else if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      StampFile(data.dwFileAttributes, data.ftCreationTime, data.ftLastWriteTime);
     } else {
-      Enter(0);  // a named folder is followed even when it is a link
+      // A named folder is followed even when it is a link.
+      Enter(0, data.ftCreationTime, data.ftLastWriteTime);
       Walk();
     }
   }
@@ -97,12 +101,18 @@ class Walker {
     bool writable = false;
     std::size_t length = 0;               // of path_ for this folder
     LONGLONG fileId = 0;                  // from the parent's listing; 0 when unknown
+    FILETIME creation{}, lastWrite{};     // the folder's own times before the walk
     bool identified = false;              // volume and index below are read
     DWORD volume = 0, indexHigh = 0, indexLow = 0;
   };
 
   void Walk() {
     while (!stack_.empty()) {
+      if (Stopped()) {
+        // Folders left unfinished keep their times and are not failures.
+        stack_.clear();
+        return;
+      }
       Frame& frame = stack_.back();
       const FILE_ID_BOTH_DIR_INFO* entry = NextEntry(frame);
       if (entry == nullptr) {
@@ -116,16 +126,18 @@ class Walker {
       if (!IsSep(path_.back())) path_ += L'\\';
       path_.append(name, nameLength);
       const DWORD attributes = entry->FileAttributes;
+      const FILETIME creation = ToFileTime(entry->CreationTime);
+      const FILETIME lastWrite = ToFileTime(entry->LastWriteTime);
       if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        StampFile(attributes);
+        StampFile(attributes, creation, lastWrite);
       else if (IsLink(*entry))
         Fail();  // a link or junction inside the tree is not followed
       else
-        Enter(entry->FileId.QuadPart);  // may move frame and entry
+        Enter(entry->FileId.QuadPart, creation, lastWrite);  // may move frame and entry
     }
   }
 
-  void StampFile(DWORD attributes) {
+  void StampFile(DWORD attributes, const FILETIME& creation, const FILETIME& lastWrite) {
     // Wine running as root opens read-only files for writing where Windows refuses.
     if (time_ == nullptr || (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
       Fail();
@@ -133,16 +145,23 @@ class Walker {
     }
     rtl::FileHandle file(CreateFileW(Api(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.valid() && SetFileTime(file.get(), time_, nullptr, time_))
-      ++result_.Changed;
+    if (!file.valid()) {
+      Fail();
+      return;
+    }
+    if (beforeChange_) beforeChange_(path_, creation, lastWrite);
+    if (SetFileTime(file.get(), time_, nullptr, time_))
+      Changed();
     else
       Fail();
   }
 
-  void Enter(LONGLONG fileId) {
+  void Enter(LONGLONG fileId, const FILETIME& creation, const FILETIME& lastWrite) {
     Frame frame;
     frame.length = path_.size();
     frame.fileId = fileId;
+    frame.creation = creation;
+    frame.lastWrite = lastWrite;
     const wchar_t* api = Api();
     // FILE_READ_ATTRIBUTES: GetFileInformationByHandle needs it on Windows.
     const DWORD access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
@@ -160,6 +179,7 @@ class Walker {
       Fail();
       return;
     }
+    if (progress_ != nullptr) progress_->SetFolder(path_);
     frame.listingBytes = kSmallListing;
     frame.listing.reset(new LONGLONG[kSmallListing / sizeof(LONGLONG)]);
     stack_.push_back(std::move(frame));
@@ -233,16 +253,35 @@ class Walker {
                                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                                    nullptr));
       }
-      if (time_ != nullptr && frame.folder.valid() &&
-          SetFileTime(frame.folder.get(), nullptr, nullptr, time_))
-        ++result_.Changed;
-      else
+      if (time_ != nullptr && frame.folder.valid()) {
+        if (beforeChange_) beforeChange_(path_, frame.creation, frame.lastWrite);
+        if (SetFileTime(frame.folder.get(), nullptr, nullptr, time_))
+          Changed();
+        else
+          Fail();
+      } else {
         Fail();
+      }
     }
     stack_.pop_back();
   }
 
-  void Fail() { RecordFailure(result_, path_); }
+  void Fail() {
+    RecordFailure(result_, path_);
+    if (progress_ != nullptr) ++progress_->Failed;
+  }
+  void Changed() {
+    ++result_.Changed;
+    if (progress_ != nullptr) ++progress_->Changed;
+  }
+  bool Stopped() {
+    if (progress_ == nullptr || !progress_->Stop.load(std::memory_order_relaxed)) return false;
+    result_.Stopped = true;
+    return true;
+  }
+  static FILETIME ToFileTime(const LARGE_INTEGER& t) {
+    return FILETIME{t.LowPart, static_cast<DWORD>(t.HighPart)};
+  }
 
   // path_ in the form the file APIs take at any length.
   const wchar_t* Api() {
@@ -254,6 +293,8 @@ class Walker {
   TStampResult& result_;
   const bool folderOption_;
   const FILETIME* const time_;  // null when the instant cannot be stored
+  TBatchProgress* const progress_;
+  const TBeforeChange& beforeChange_;
   std::vector<Frame> stack_;
   std::wstring path_;
   std::wstring extended_;
@@ -269,7 +310,7 @@ void TStamper::StampPath(const std::wstring& path, rtl::TDateTime instant) {
   }
   FILETIME ft;
   const bool storable = StoredTime(instant, TimeCorrection, ft);
-  Walker(Result, FolderOption, storable ? &ft : nullptr).Run(full);
+  Walker(Result, FolderOption, storable ? &ft : nullptr, Progress, BeforeChange).Run(full);
 }
 
 bool TStamper::StampFolderTime(const std::wstring& path, rtl::TDateTime instant) {
@@ -280,21 +321,6 @@ bool TStamper::StampFolderTime(const std::wstring& path, rtl::TDateTime instant)
                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   return folder.valid() && SetFileTime(folder.get(), nullptr, nullptr, &ft);
-}
-
-std::wstring ReportText(const std::wstring& instantText, const TStampResult& r) {
-  const bool any = r.Failed == 0 || r.Changed > 0;
-  std::wstring text = instantText + (any ? L"に変更しました" : L"に変更できませんでした");
-  if (r.Failed == 0) return text;
-  text += L"\r\n\r\n変更できなかったもの：" + std::to_wstring(r.Failed) + L"件";
-  std::size_t shown = 0;
-  for (const std::wstring& path : r.FailedPaths) {
-    if (shown == TStampResult::MaxFailedPaths) break;
-    text += L"\r\n" + path;
-    ++shown;
-  }
-  if (r.Failed > shown) text += L"\r\nほか " + std::to_wstring(r.Failed - shown) + L"件";
-  return text;
 }
 
 }  // namespace zel

@@ -1,0 +1,52 @@
+// tests/support/files.h
+// Real files and folders for tests: a throw-away folder, times set and read back, links made
+// the Unix way under Wine.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+namespace testfiles {
+
+// A temporary folder, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::wstring& path() const { return path_; }
+  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+ private:
+  std::wstring path_;
+};
+
+void WriteFile(const std::wstring& path, const std::string& content = "x");
+void MakeDir(const std::wstring& path);
+// Sets both times of a file or folder to a fixed old value, so a change is visible.
+void SetOldTimes(const std::wstring& path);
+FILETIME CreationTime(const std::wstring& path);
+FILETIME WriteTime(const std::wstring& path);
+FILETIME AccessTime(const std::wstring& path);
+// 100 ns units since 1601 of a FILETIME.
+unsigned long long Ticks(const FILETIME& ft);
+// A stored time converted to local time, as a viewer shows it.
+unsigned long long LocalTicks(const FILETIME& stored);
+// Sets a file's creation and modification times to a local wall-clock reading.
+void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi, int s, int ms);
+
+// The FILETIME (no zone conversion) of a local wall-clock reading, given the correction.
+unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms);
+
+// Under Wine: the Unix path of a Windows one, and a Unix program run to make what Wine's
+// own calls cannot (CreateSymbolicLinkW makes nothing; RemoveDirectoryW on a folder link
+// removes its target). True once done() holds; the process handles cannot be waited for.
+std::wstring UnixPath(const std::wstring& path);
+bool RunUnix(const std::wstring& program, const std::wstring& arguments,
+             const std::function<bool()>& done);
+// A symbolic link at link to target (file or folder), made with Z:\bin\ln.
+bool MakeLink(const std::wstring& link, const std::wstring& target);
+
+}  // namespace testfiles
