@@ -18,7 +18,13 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     params.assign(argv + 1, argv + argc);
     LocalFree(argv);
   }
-  zel::TForm1 form(std::move(params));
-  fw::Application.Run(form);
+  try {
+    zel::TForm1 form(std::move(params));
+    fw::Application.Run(form);
+  } catch (...) {
+    // The main window could not be made at all: say why, and end.
+    fw::Application.HandleException();
+    return 1;
+  }
   return 0;
 }

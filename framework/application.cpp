@@ -16,8 +16,7 @@ void TApplication::Initialize() {
   INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES | ICC_DATE_CLASSES |
                                             ICC_STANDARD_CLASSES | ICC_UPDOWN_CLASS};
   InitCommonControlsEx(&icc);
-  // The shell's folder picker and file dialog need COM on this thread.
-  OleInitialize(nullptr);
+  if (!ole_) ole_ = std::make_unique<TOleSession>();
 }
 
 HICON TApplication::Icon(int size) const {

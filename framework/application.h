@@ -2,7 +2,10 @@
 #pragma once
 #include <windows.h>
 
+#include <ole2.h>
+
 #include <exception>
+#include <memory>
 #include <string>
 
 namespace fw {
@@ -12,9 +15,23 @@ class TForm;
 // The application's icon is resource 1 of the executable.
 constexpr int ApplicationIconId = 1;
 
+// OLE on the calling thread for as long as the object lives.
+class TOleSession {
+ public:
+  TOleSession() : initialized_(SUCCEEDED(OleInitialize(nullptr))) {}
+  TOleSession(const TOleSession&) = delete;
+  TOleSession& operator=(const TOleSession&) = delete;
+  ~TOleSession() {
+    if (initialized_) OleUninitialize();
+  }
+
+ private:
+  bool initialized_;
+};
+
 class TApplication {
  public:
-  // Common controls, COM for the shell's dialogs.
+  // Common controls; OLE for the shell's dialogs and drops, until the program ends.
   void Initialize();
   // Names the task-bar button and captions every message box.
   std::wstring Title;
@@ -36,6 +53,7 @@ class TApplication {
 
  private:
   TForm* mainForm_ = nullptr;
+  std::unique_ptr<TOleSession> ole_;
 };
 
 extern TApplication Application;

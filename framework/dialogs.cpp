@@ -38,13 +38,12 @@ void LayOut(HWND box, BoxState& st) {
   const std::wstring& text = *st.text;
 
   RECT tr{0, 0, 480, 0};
-  HDC dc = GetDC(box);
   {
-    ScopedSelect sel(dc, st.font.get());
-    DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &tr,
+    WindowDC dc = GetClientDC(box);
+    ScopedSelect sel(dc.get(), st.font.get());
+    DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &tr,
               DT_CALCRECT | DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS);
   }
-  ReleaseDC(box, dc);
 
   struct Btn {
     unsigned flag;
@@ -66,6 +65,7 @@ void LayOut(HWND box, BoxState& st) {
   HWND label = CreateWindowExW(0, L"STATIC", text.c_str(), WS_CHILD | WS_VISIBLE | SS_NOPREFIX,
                                margin, margin, tr.right, tr.bottom, box, nullptr,
                                Application.Instance(), nullptr);
+  if (!label) throw rtl::Exception(L"メッセージを表示できません。");
   SendMessageW(label, WM_SETFONT, reinterpret_cast<WPARAM>(st.font.get()), FALSE);
   int bx = (clientW - rowW) / 2;
   HWND first = nullptr;
@@ -74,6 +74,7 @@ void LayOut(HWND box, BoxState& st) {
     HWND h = CreateWindowExW(0, L"BUTTON", b.caption, style, bx, margin + tr.bottom + margin, bw,
                              bh, box, reinterpret_cast<HMENU>(static_cast<INT_PTR>(b.id)),
                              Application.Instance(), nullptr);
+    if (!h) throw rtl::Exception(L"メッセージを表示できません。");
     SendMessageW(h, WM_SETFONT, reinterpret_cast<WPARAM>(st.font.get()), FALSE);
     if (!first) first = h;
     bx += bw + gap;

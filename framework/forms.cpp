@@ -6,12 +6,18 @@
 #include <algorithm>
 
 #include "framework/application.h"
+#include "rtl/files_win.h"
 
 namespace fw {
 
 namespace {
 
 const wchar_t kFormClass[] = L"ZelvoranForm";
+
+// A window the system would not make: the program cannot go on with a null handle.
+rtl::Exception WindowError(const wchar_t* what) {
+  return rtl::Exception(what + (L"\n" + rtl::SysErrorMessage(GetLastError())));
+}
 
 void RegisterFormClass(WNDPROC proc) {
   static bool registered = false;
@@ -26,7 +32,7 @@ void RegisterFormClass(WNDPROC proc) {
   wc.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
   wc.lpszClassName = kFormClass;
-  RegisterClassExW(&wc);
+  if (!RegisterClassExW(&wc)) throw WindowError(L"ウィンドウクラスを登録できません。");
   registered = true;
 }
 
@@ -64,13 +70,16 @@ RECT ChildRect(HWND h) {
 // The Close button's glyph: a door, drawn here so the framework needs no resource of its own.
 HICON MakeDoorIcon() {
   const int n = 16;
-  HDC screen = GetDC(nullptr);
-  HDC dc = CreateCompatibleDC(screen);
-  HBITMAP color = CreateCompatibleBitmap(screen, n, n);
-  HBITMAP mask = CreateBitmap(n, n, 1, 1, nullptr);
-  ReleaseDC(nullptr, screen);
+  GdiObject<HBITMAP> color, mask(CreateBitmap(n, n, 1, 1, nullptr));
+  MemoryDC memory;
   {
-    ScopedSelect sel(dc, color);
+    WindowDC screen = GetClientDC(nullptr);
+    memory.reset(CreateCompatibleDC(screen.get()));
+    color.reset(CreateCompatibleBitmap(screen.get(), n, n));
+  }
+  const HDC dc = memory.get();
+  {
+    ScopedSelect sel(dc, color.get());
     RECT all{0, 0, n, n};
     FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     GdiObject<HBRUSH> frame(CreateSolidBrush(RGB(64, 64, 64)));
@@ -84,18 +93,14 @@ HICON MakeDoorIcon() {
     FillRect(dc, &k, knob.get());
   }
   {
-    ScopedSelect sel(dc, mask);
+    ScopedSelect sel(dc, mask.get());
     RECT all{0, 0, n, n};
     FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
     RECT f{3, 1, 13, 15};
     FillRect(dc, &f, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
   }
-  DeleteDC(dc);
-  ICONINFO ii{TRUE, 0, 0, mask, color};
-  HICON icon = CreateIconIndirect(&ii);
-  DeleteObject(color);
-  DeleteObject(mask);
-  return icon;
+  ICONINFO ii{TRUE, 0, 0, mask.get(), color.get()};
+  return CreateIconIndirect(&ii);
 }
 
 }  // namespace
@@ -109,6 +114,7 @@ TControl::TControl(TForm& parent, const wchar_t* className, DWORD style, DWORD e
                           top, width, height, parent.Handle(),
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)),
                           Application.Instance(), nullptr);
+  if (!hwnd_) throw WindowError(L"コントロールを作成できません。");
   SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(parent.Font()), FALSE);
   parent.Register(this);
 }
@@ -140,9 +146,10 @@ void TLabel::SetCaption(const std::wstring& caption) {
 
 void TLabel::Fit() {
   if (!autoSize_) return;
-  HDC dc = GetDC(Handle());
   SIZE size{};
   {
+    WindowDC owned = GetClientDC(Handle());
+    const HDC dc = owned.get();
     ScopedSelect sel(dc, parent_.Font());
     std::wstring text = Text();
     TEXTMETRICW tm{};
@@ -150,7 +157,6 @@ void TLabel::Fit() {
     GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
     size.cy = tm.tmHeight;
   }
-  ReleaseDC(Handle(), dc);
   SetWindowPos(Handle(), nullptr, 0, 0, size.cx, size.cy,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   InvalidateRect(Handle(), nullptr, TRUE);
@@ -312,6 +318,7 @@ TForm::TForm(const TFormStyle& style, TForm* owner) : owner_(owner) {
                           style.Top, r.right - r.left, r.bottom - r.top,
                           owner ? owner->Handle() : nullptr, nullptr, Application.Instance(),
                           this);
+  if (!hwnd_) throw WindowError(L"ウィンドウを作成できません。");
 }
 
 TForm::~TForm() {

@@ -1,36 +1,39 @@
 // framework/gdi.h
+// Owners for GDI objects, icons and device contexts, all of them rtl::THandle instances.
 #pragma once
 #include <windows.h>
 
+#include "rtl/handle.h"
+
 namespace fw {
 
-// Owns one GDI object (font, brush, bitmap, ...).
 template <typename T>
-class GdiObject {
- public:
-  GdiObject() = default;
-  explicit GdiObject(T h) : h_(h) {}
-  GdiObject(const GdiObject&) = delete;
-  GdiObject& operator=(const GdiObject&) = delete;
-  GdiObject(GdiObject&& other) noexcept : h_(other.h_) { other.h_ = nullptr; }
-  GdiObject& operator=(GdiObject&& other) noexcept {
-    if (this != &other) {
-      reset();
-      h_ = other.h_;
-      other.h_ = nullptr;
-    }
-    return *this;
-  }
-  ~GdiObject() { reset(); }
-  T get() const { return h_; }
-  void reset(T h = nullptr) {
-    if (h_) DeleteObject(h_);
-    h_ = h;
-  }
-
- private:
-  T h_ = nullptr;
+struct TGdiObjectTraits : rtl::TNullIsEmpty<T> {
+  static bool Close(T h) noexcept { return DeleteObject(h) != FALSE; }
 };
+// A font, brush, bitmap, ... made by the program.
+template <typename T>
+using GdiObject = rtl::THandle<TGdiObjectTraits<T>>;
+
+struct TIconTraits : rtl::TNullIsEmpty<HICON> {
+  static bool Close(HICON h) noexcept { return DestroyIcon(h) != FALSE; }
+};
+// An icon made at run time (not a shared one from LoadImage).
+using IconHandle = rtl::THandle<TIconTraits>;
+
+// A window's (or, for null, the screen's) device context from GetDC.
+struct TWindowDcTraits : rtl::TNullIsEmpty<HDC> {
+  HWND window = nullptr;
+  bool Close(HDC h) const noexcept { return ReleaseDC(window, h) != 0; }
+};
+using WindowDC = rtl::THandle<TWindowDcTraits>;
+inline WindowDC GetClientDC(HWND window) { return WindowDC(GetDC(window), {{}, window}); }
+
+// A memory device context from CreateCompatibleDC.
+struct TMemoryDcTraits : rtl::TNullIsEmpty<HDC> {
+  static bool Close(HDC h) noexcept { return DeleteDC(h) != FALSE; }
+};
+using MemoryDC = rtl::THandle<TMemoryDcTraits>;
 
 // Selects an object into a DC for one scope and restores the previous one.
 class ScopedSelect {
@@ -43,22 +46,6 @@ class ScopedSelect {
  private:
   HDC dc_;
   HGDIOBJ old_;
-};
-
-// Owns an icon made at run time.
-class IconHandle {
- public:
-  IconHandle() = default;
-  explicit IconHandle(HICON h) : h_(h) {}
-  IconHandle(const IconHandle&) = delete;
-  IconHandle& operator=(const IconHandle&) = delete;
-  ~IconHandle() {
-    if (h_) DestroyIcon(h_);
-  }
-  HICON get() const { return h_; }
-
- private:
-  HICON h_ = nullptr;
 };
 
 }  // namespace fw

@@ -8,22 +8,6 @@
 
 namespace fw {
 
-RegKey& RegKey::operator=(RegKey&& other) noexcept {
-  if (this != &other) reset(other.release());
-  return *this;
-}
-
-HKEY RegKey::release() noexcept {
-  HKEY key = key_;
-  key_ = nullptr;
-  return key;
-}
-
-void RegKey::reset(HKEY key) noexcept {
-  if (key_ != nullptr && key_ != key) RegCloseKey(key_);
-  key_ = key;
-}
-
 namespace {
 
 ERegistryException ValueError(const std::wstring& name, bool writing, const std::wstring& reason) {

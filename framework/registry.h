@@ -6,30 +6,16 @@
 #include <string>
 
 #include "rtl/exceptions.h"
+#include "rtl/handle.h"
 
 namespace fw {
 
-// Owns one opened registry key; the predefined roots (HKEY_CURRENT_USER, ...) are never
-// given to it, since closing them would be wrong.
-class RegKey {
- public:
-  RegKey() noexcept = default;
-  explicit RegKey(HKEY key) noexcept : key_(key) {}
-  RegKey(RegKey&& other) noexcept : key_(other.release()) {}
-  RegKey& operator=(RegKey&& other) noexcept;
-  RegKey(const RegKey&) = delete;
-  RegKey& operator=(const RegKey&) = delete;
-  ~RegKey() { close(); }
-
-  HKEY get() const noexcept { return key_; }
-  explicit operator bool() const noexcept { return key_ != nullptr; }
-  HKEY release() noexcept;
-  void reset(HKEY key = nullptr) noexcept;
-  void close() noexcept { reset(); }
-
- private:
-  HKEY key_ = nullptr;
+// An opened registry key. The predefined roots (HKEY_CURRENT_USER, ...) are never given to
+// it, since closing them would be wrong.
+struct TRegKeyTraits : rtl::TNullIsEmpty<HKEY> {
+  static bool Close(HKEY h) noexcept { return RegCloseKey(h) == ERROR_SUCCESS; }
 };
+using RegKey = rtl::THandle<TRegKeyTraits>;
 
 // A value or key that cannot be read or written; the message names it and the reason.
 class ERegistryException : public rtl::Exception {

@@ -6,34 +6,28 @@
 namespace fw {
 
 unsigned TDropFiles::Count() const {
-  return drop_ ? DragQueryFileW(drop_, 0xFFFFFFFF, nullptr, 0) : 0;
+  return drop_ ? DragQueryFileW(drop_.get(), 0xFFFFFFFF, nullptr, 0) : 0;
 }
 
 std::wstring TDropFiles::Path(unsigned i) const {
-  UINT len = DragQueryFileW(drop_, i, nullptr, 0);
+  UINT len = DragQueryFileW(drop_.get(), i, nullptr, 0);
   std::wstring s(static_cast<size_t>(len) + 1, L'\0');
-  UINT got = DragQueryFileW(drop_, i, s.data(), len + 1);
+  UINT got = DragQueryFileW(drop_.get(), i, s.data(), len + 1);
   s.resize(got);
   return s;
 }
 
-void TDropFiles::Finish() {
-  if (drop_) DragFinish(drop_);
-  drop_ = nullptr;
-}
-
-ShellItemList::~ShellItemList() {
-  if (!pidl_) return;
+bool TItemListTraits::Close(PIDLIST_ABSOLUTE h) noexcept {
   IMalloc* malloc = nullptr;
-  if (SUCCEEDED(SHGetMalloc(&malloc)) && malloc) {
-    malloc->Free(pidl_);
-    malloc->Release();
-  }
+  if (FAILED(SHGetMalloc(&malloc)) || !malloc) return false;
+  malloc->Free(h);
+  malloc->Release();
+  return true;
 }
 
-std::wstring ShellItemList::Path() const {
+std::wstring ItemPath(PCIDLIST_ABSOLUTE item) {
   std::vector<wchar_t> buf(32768, L'\0');
-  if (!SHGetPathFromIDListEx(pidl_, buf.data(), static_cast<DWORD>(buf.size()), GPFIDL_DEFAULT))
+  if (!SHGetPathFromIDListEx(item, buf.data(), static_cast<DWORD>(buf.size()), GPFIDL_DEFAULT))
     return {};
   return buf.data();
 }

@@ -6,37 +6,37 @@
 
 #include <string>
 
+#include "rtl/handle.h"
+
 namespace fw {
+
+struct TDropTraits : rtl::TNullIsEmpty<HDROP> {
+  static bool Close(HDROP h) noexcept {
+    DragFinish(h);
+    return true;
+  }
+};
 
 // A drop from the shell; released (DragFinish) on every way out of its scope.
 class TDropFiles {
  public:
   explicit TDropFiles(HDROP drop) : drop_(drop) {}
-  TDropFiles(const TDropFiles&) = delete;
-  TDropFiles& operator=(const TDropFiles&) = delete;
-  ~TDropFiles() { Finish(); }
   unsigned Count() const;
   // Path i at its full length: the drop is asked for the length first, so nothing is cut.
   std::wstring Path(unsigned i) const;
-  void Finish();
+  void Finish() { drop_.close(); }
 
  private:
-  HDROP drop_;
+  rtl::THandle<TDropTraits> drop_;
 };
 
 // An item list from the shell, freed through the shell's allocator.
-class ShellItemList {
- public:
-  explicit ShellItemList(PIDLIST_ABSOLUTE pidl) : pidl_(pidl) {}
-  ShellItemList(const ShellItemList&) = delete;
-  ShellItemList& operator=(const ShellItemList&) = delete;
-  ~ShellItemList();
-  PIDLIST_ABSOLUTE get() const { return pidl_; }
-  // The file-system path of the item at full length, or empty when it has none.
-  std::wstring Path() const;
-
- private:
-  PIDLIST_ABSOLUTE pidl_;
+struct TItemListTraits : rtl::TNullIsEmpty<PIDLIST_ABSOLUTE> {
+  static bool Close(PIDLIST_ABSOLUTE h) noexcept;
 };
+using ShellItemList = rtl::THandle<TItemListTraits>;
+
+// The file-system path of an item at full length, or empty when it has none.
+std::wstring ItemPath(PCIDLIST_ABSOLUTE item);
 
 }  // namespace fw

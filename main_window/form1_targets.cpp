@@ -37,7 +37,7 @@ std::wstring TForm1::BrowseForFolder() {
   info.lpfn = nullptr;
   fw::ShellItemList item(SHBrowseForFolderW(&info));
   if (!item.get()) return {};
-  return item.Path();
+  return fw::ItemPath(item.get());
 }
 
 void TForm1::WMDropFiles(HDROP drop) {

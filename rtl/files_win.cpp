@@ -14,37 +14,6 @@ bool IsSep(wchar_t c) { return c == L'\\' || c == L'/'; }
 
 }  // namespace
 
-FileHandle& FileHandle::operator=(FileHandle&& other) noexcept {
-  if (this != &other) {
-    close();
-    h_ = other.release();
-  }
-  return *this;
-}
-
-bool FileHandle::close() {
-  if (!valid()) return true;
-  const bool ok = CloseHandle(h_) != FALSE;
-  h_ = INVALID_HANDLE_VALUE;
-  return ok;
-}
-
-FindHandle& FindHandle::operator=(FindHandle&& other) noexcept {
-  if (this != &other) {
-    close();
-    h_ = other.h_;
-    other.h_ = INVALID_HANDLE_VALUE;
-  }
-  return *this;
-}
-
-bool FindHandle::close() {
-  if (!valid()) return true;
-  const bool ok = FindClose(h_) != FALSE;
-  h_ = INVALID_HANDLE_VALUE;
-  return ok;
-}
-
 std::wstring SysErrorMessage(unsigned long errorCode) {
   wchar_t text[1024];
   DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,

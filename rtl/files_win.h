@@ -5,45 +5,28 @@
 #include <string>
 
 #include "rtl/exceptions.h"
+#include "rtl/handle.h"
 
 namespace rtl {
 
-// Owns a kernel handle from CreateFile; both null and INVALID_HANDLE_VALUE mean "none".
-class FileHandle {
- public:
-  FileHandle() = default;
-  explicit FileHandle(HANDLE h) : h_(h) {}
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  FileHandle(FileHandle&& other) noexcept : h_(other.release()) {}
-  FileHandle& operator=(FileHandle&& other) noexcept;
-  ~FileHandle() { close(); }
-  bool valid() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return h_; }
-  HANDLE release() { HANDLE h = h_; h_ = INVALID_HANDLE_VALUE; return h; }
-  bool close();  // false when CloseHandle failed
-
- private:
-  HANDLE h_ = INVALID_HANDLE_VALUE;
+// Kernel handles: CreateFile gives INVALID_HANDLE_VALUE on failure, other calls null, so both
+// mean "none".
+struct TKernelHandleTraits {
+  using Type = HANDLE;
+  static Type Empty() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(Type h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+  static bool Close(Type h) noexcept { return CloseHandle(h) != FALSE; }
 };
+using FileHandle = THandle<TKernelHandleTraits>;
 
-// Owns a FindFirstFile listing.
-class FindHandle {
- public:
-  FindHandle() = default;
-  explicit FindHandle(HANDLE h) : h_(h) {}
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  FindHandle(FindHandle&& other) noexcept : h_(other.h_) { other.h_ = INVALID_HANDLE_VALUE; }
-  FindHandle& operator=(FindHandle&& other) noexcept;
-  ~FindHandle() { close(); }
-  bool valid() const { return h_ != INVALID_HANDLE_VALUE; }
-  HANDLE get() const { return h_; }
-  bool close();
-
- private:
-  HANDLE h_ = INVALID_HANDLE_VALUE;
+// A FindFirstFile listing.
+struct TFindTraits {
+  using Type = HANDLE;
+  static Type Empty() noexcept { return INVALID_HANDLE_VALUE; }
+  static bool IsValid(Type h) noexcept { return h != INVALID_HANDLE_VALUE; }
+  static bool Close(Type h) noexcept { return FindClose(h) != FALSE; }
 };
+using FindHandle = THandle<TFindTraits>;
 
 // The system's message for an error code, without the trailing line break.
 std::wstring SysErrorMessage(unsigned long errorCode);
