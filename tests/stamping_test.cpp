@@ -216,6 +216,27 @@ TEST_F(Stamping, FailuresInWalkOrderAndWhichFilesCanBeStamped) {
   EXPECT_EQ(direct.Result.Failures.size(), 10u);
 }
 
+// Held mid-walk (every entry inside sub done, sub and tree still open), another program opens
+// a folder on the walk's path for writing and renames a file in it.
+TEST_F(Stamping, TheFoldersTheWalkHoldsStayOpenToOthers) {
+  const std::wstring tree = Dir(L"tree"), sub = Dir(L"tree\\sub"), f = File(L"tree\\sub\\f");
+  bool opened = false, renamed = false;
+  TStamper s = Stamper(true);
+  s.BeforeChange = [&](const std::wstring& path, const FILETIME&, const FILETIME&) {
+    if (path != sub) return;
+    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    opened = Hold(tree, GENERIC_WRITE, all).valid() && Hold(sub, GENERIC_WRITE, all).valid();
+    renamed = MoveFileW(X(f).c_str(), X(sub + L"\\g").c_str()) != FALSE;
+  };
+  s.StampPath(tree, kInstant);
+  EXPECT_TRUE(opened);
+  EXPECT_TRUE(renamed);
+  EXPECT_EQ(s.Result.Changed, 3u);
+  EXPECT_EQ(s.Result.Failed, 0u);
+  ExpectStamped(sub + L"\\g", kStored);
+  for (const std::wstring& d : {sub, tree}) ExpectFolderStamped(d, kStored);
+}
+
 TEST_F(Stamping, RelativePathsResolveAgainstTheCurrentDirectoryWhichStaysUnchanged) {
   const std::wstring b = File(L"b.txt");
   for (const wchar_t* d : {L"sub", L"sub\\inner"}) Dir(d);
@@ -375,43 +396,62 @@ rtl::TDateTime ZoneCorrection() {
   return std::wstring(zone) == L"UTC" ? 0 : kNineHours;
 }
 
+// TMP and TEMP name another folder while it lives.
+class TempFolder {
+ public:
+  explicit TempFolder(const std::wstring& path) {
+    for (int i = 0; i < 2; ++i) {
+      GetEnvironmentVariableW(kNames[i], saved_[i], MAX_PATH);
+      SetEnvironmentVariableW(kNames[i], path.c_str());
+    }
+  }
+  ~TempFolder() {
+    for (int i = 0; i < 2; ++i)
+      SetEnvironmentVariableW(kNames[i], saved_[i][0] ? saved_[i] : nullptr);
+  }
+
+ private:
+  static constexpr const wchar_t* kNames[2] = {L"TMP", L"TEMP"};
+  wchar_t saved_[2][MAX_PATH] = {};
+};
+
 using Calibration = Stamping;
 
 // Beside the exe; in a drive root (two separators, which the file system accepts); in the temp
-// folder when a folder takes the scratch file's place (a write fails there even for root).
+// folder under a name of its own when a folder takes the scratch file's place beside the exe (a
+// write fails there even for root), leaving another program's Zelvoran.dat there alone.
 TEST_F(Calibration, CorrectionIsTheZoneOffsetMeasuredThroughAScratchFile) {
-  for (const wchar_t* d : {L"app", L"app\\Zelvoran.dat", L"tmp", L"tmp\\Zelvoran.dat"}) Dir(d);
-  const std::wstring exe = root_ + L"\\app\\Zelvoran.exe";
+  for (const wchar_t* d : {L"app", L"app\\Zelvoran.dat", L"tmp"}) Dir(d);
+  const std::wstring exe = root_ + L"\\app\\Zelvoran.exe", kept = File(L"tmp\\Zelvoran.dat");
+  const TempFolder temp(root_ + L"\\tmp");
   const std::pair<std::wstring, std::wstring> cases[] = {
       {rtl::ExeName(), rtl::ExtractFileDir(rtl::ExeName()) + L"\\Zelvoran.dat"},
       {L"C:\\Zelvoran.exe", L"C:\\\\Zelvoran.dat"},
-      {exe, rtl::TempDirectory() + L"\\Zelvoran.dat"}};
+      {exe, root_ + L"\\tmp\\Zel"}};
   for (const auto& c : cases) {
     TStamper s;
     EXPECT_EQ(s.Calibrate(c.first), L"");
-    EXPECT_EQ(s.ScratchFile(), c.second);
-    EXPECT_EQ(Contents(c.second), kScratchBytes);
-    rtl::RemoveFile(c.second);
+    const std::wstring scratch = s.ScratchFile();
+    EXPECT_EQ(scratch.substr(0, c.second.size()), c.second);
+    EXPECT_TRUE(scratch == c.second || scratch.substr(scratch.size() - 4) == L".tmp")
+        << Name(scratch);
+    EXPECT_EQ(Contents(scratch), kScratchBytes);
+    rtl::RemoveFile(scratch);
     EXPECT_EQ(s.TimeCorrection, ZoneCorrection());
     EXPECT_EQ(s.Result.Changed + s.Result.Failed, 0u);
     const std::wstring f = File(L"f.txt");  // shows the instant in local time
     s.StampPath(f, kInstant);
     EXPECT_EQ(tg::LocalTicks(tg::WriteTime(f)), tg::TicksOf(2021, 7, 15, 10, 15, 31, 250));
   }
+  EXPECT_EQ(Contents(kept), "x");
 
   // No scratch file anywhere: a message, and the correction from the system's zone.
-  wchar_t tmp[MAX_PATH] = L"", temp[MAX_PATH] = L"";
-  GetEnvironmentVariableW(L"TMP", tmp, MAX_PATH);
-  GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH);
-  SetEnvironmentVariableW(L"TMP", (root_ + L"\\tmp").c_str());
-  SetEnvironmentVariableW(L"TEMP", (root_ + L"\\tmp").c_str());
+  const TempFolder missing(root_ + L"\\missing");
   TStamper none;
   none.TimeCorrection = 123;
   const std::wstring message = none.Calibrate(exe);
-  SetEnvironmentVariableW(L"TMP", tmp[0] ? tmp : nullptr);
-  SetEnvironmentVariableW(L"TEMP", temp[0] ? temp : nullptr);
   EXPECT_EQ(message.find(L"時間補正用のファイルを作成できませんでした"), 0u) << message;
-  EXPECT_NE(message.find(root_ + L"\\tmp\\Zelvoran.dat"), std::wstring::npos) << message;
+  EXPECT_NE(message.find(root_ + L"\\missing\\Zel"), std::wstring::npos) << message;
   EXPECT_EQ(none.ScratchFile(), L"");
   EXPECT_EQ(none.TimeCorrection, ZoneCorrection());
 }

@@ -291,15 +291,10 @@ class Walker {
     // FILE_READ_ATTRIBUTES: GetFileInformationByHandle needs it on Windows.
     const DWORD access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
     if (folderOption_) {
-      frame.folder = rtl::FileHandle(CreateFileW(path_.c_str(), access | GENERIC_WRITE,
-                                                 FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      frame.folder = OpenFolder(access | GENERIC_WRITE);
       frame.writable = frame.folder.valid();
     }
-    if (!frame.folder.valid())
-      frame.folder = rtl::FileHandle(CreateFileW(
-          path_.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!frame.folder.valid()) frame.folder = OpenFolder(access);
     if (!frame.folder.valid()) {
       Fail(GetLastError());
       return;
@@ -312,6 +307,14 @@ class Walker {
     frame.listingBytes = kSmallListing;
     frame.listing.reset(new LONGLONG[kSmallListing / sizeof(LONGLONG)]);
     stack_.push_back(std::move(frame));
+  }
+
+  // The walk holds a folder for as long as it is inside; others may still write, rename and
+  // delete in it meanwhile.
+  rtl::FileHandle OpenFolder(DWORD access) const {
+    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    return rtl::FileHandle(CreateFileW(path_.c_str(), access, all, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   }
 
   bool Identify(Frame& frame) {
@@ -379,9 +382,7 @@ class Walker {
       if (!frame.writable) {
         // Held by another program on the way in; it may have let go.
         frame.folder.close();
-        frame.folder = rtl::FileHandle(CreateFileW(path_.c_str(), GENERIC_WRITE, FILE_SHARE_READ,
-                                                   nullptr, OPEN_EXISTING,
-                                                   FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+        frame.folder = OpenFolder(GENERIC_WRITE);
       }
       if (!frame.folder.valid()) {
         Fail(GetLastError());
