@@ -7,8 +7,10 @@
 
 #include "framework/application.h"
 #include "main_window/form1.h"
+#include "rtl/dllsearch_win.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+  rtl::RestrictDllSearch();
   fw::Application.Initialize();
   fw::Application.Title = L"Zelvoran";
 

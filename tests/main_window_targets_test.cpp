@@ -29,7 +29,7 @@ using Paths = std::vector<std::wstring>;
 
 std::wstring Report(bool anyChanged, const std::wstring& failed = L"") {
   return rtl::DateTimeToStr(kInstant) + (anyChanged ? L"に変更しました" : L"に変更できませんでした") +
-         (failed.empty() ? L"" : L"\r\n\r\n変更できなかったもの：1件\r\n" + failed);
+         (failed.empty() ? L"" : L"\r\n\r\n変更できなかったもの：1件\r\n" + failed + L"（見つかりません）");
 }
 
 // Files and folders at the old time, one name outside code page 932, one path past MAX_PATH.

@@ -177,7 +177,8 @@ TEST_F(MainWindow, ReportNamesWhatCouldNotBeChanged) {
   ASSERT_EQ(driver.seen.size(), 2u);
   const std::wstring instant = rtl::DateTimeToStr(form->StampingInstant());
   EXPECT_EQ(driver.seen[1].text, instant + L"に変更しました\r\n\r\n変更できなかったもの：3件\r\n" +
-                                     locked + L"\r\n" + ro + L"\r\n" + missing);
+                                     locked + L"（使用中）\r\n" + ro + L"（読み取り専用）\r\n" +
+                                     missing + L"（見つかりません）");
   EXPECT_EQ(LocalTicks(WriteTime(good)), kInstant);
   EXPECT_EQ(Ticks(WriteTime(locked)), kOld);
   EXPECT_EQ(Ticks(WriteTime(ro)), kOld);

@@ -38,20 +38,32 @@ rtl::TDateTime SystemCorrection() {
 
 std::wstring TStamper::Calibrate(const std::wstring& exePath) {
   // The executable's folder first; the temporary folder when that one is not writable
-  // (a program folder under Program Files, a read-only share).
-  std::wstring candidates[2] = {rtl::ExtractFileDir(exePath) + kScratchName, {}};
-  const std::wstring temp = rtl::TempDirectory();
-  if (!temp.empty()) candidates[1] = temp + kScratchName;
+  // (a program folder under Program Files, a read-only share). There the file gets a name the
+  // system hands out, so no other program's file of ours is overwritten.
   std::wstring errors;
   scratch_.clear();
-  for (const std::wstring& candidate : candidates) {
-    if (candidate.empty()) continue;
-    try {
-      rtl::WriteTextLineCp932(candidate, kScratchLine);
-      scratch_ = candidate;
-      break;
-    } catch (const rtl::Exception& e) {
-      errors += L"\n\n" + e.Message();
+  const std::wstring besideExe = rtl::ExtractFileDir(exePath) + kScratchName;
+  try {
+    rtl::WriteTextLineCp932(besideExe, kScratchLine);
+    scratch_ = besideExe;
+  } catch (const rtl::Exception& e) {
+    errors += L"\n\n" + e.Message();
+  }
+  const std::wstring temp = rtl::TempDirectory();
+  if (scratch_.empty() && !temp.empty()) {  // an empty folder would be the current directory
+    wchar_t name[MAX_PATH];
+    if (GetTempFileNameW(temp.c_str(), L"Zel", 0, name) == 0) {
+      const DWORD code = GetLastError();
+      errors += L"\n\nファイル「" + temp + L"\\Zel????.tmp」に書き込めません。\n" +
+                rtl::SysErrorMessage(code);
+    } else {
+      try {
+        rtl::WriteTextLineCp932(name, kScratchLine);
+        scratch_ = name;
+      } catch (const rtl::Exception& e) {
+        errors += L"\n\n" + e.Message();
+        rtl::RemoveFile(name);
+      }
     }
   }
   if (scratch_.empty()) {

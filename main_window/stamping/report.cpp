@@ -2,6 +2,23 @@
 #include "main_window/stamping/stamping.h"
 
 namespace zel {
+namespace {
+
+// In the order of TFailReason.
+const wchar_t* const kReasonTexts[] = {
+    L"読み取り専用", L"使用中",         L"見つかりません",       L"リンク",
+    L"アクセス拒否", L"一覧を取得できません", L"日付を設定できません", nullptr,
+};
+static_assert(sizeof kReasonTexts / sizeof kReasonTexts[0] ==
+                  static_cast<std::size_t>(TFailReason::Other) + 1,
+              "one text per reason");
+
+std::wstring ReasonText(const TStampFailure& f) {
+  const wchar_t* text = kReasonTexts[static_cast<std::size_t>(f.Reason)];
+  return text != nullptr ? text : L"エラー " + std::to_wstring(f.Error);
+}
+
+}  // namespace
 
 std::wstring ReportText(const std::wstring& instantText, const TStampResult& r) {
   const bool any = r.Failed == 0 || r.Changed > 0;
@@ -9,9 +26,9 @@ std::wstring ReportText(const std::wstring& instantText, const TStampResult& r) 
   if (r.Failed == 0) return text;
   text += L"\r\n\r\n変更できなかったもの：" + std::to_wstring(r.Failed) + L"件";
   std::size_t shown = 0;
-  for (const std::wstring& path : r.FailedPaths) {
-    if (shown == TStampResult::MaxFailedPaths) break;
-    text += L"\r\n" + path;
+  for (const TStampFailure& f : r.Failures) {
+    if (shown == TStampResult::MaxFailures) break;
+    text += L"\r\n" + f.Path + L"（" + ReasonText(f) + L"）";
     ++shown;
   }
   if (r.Failed > shown) text += L"\r\nほか " + std::to_wstring(r.Failed - shown) + L"件";

@@ -15,13 +15,31 @@
 
 namespace zel {
 
+// Why an entry could not be changed. The report shows a text for each (report.cpp).
+enum class TFailReason {
+  ReadOnly,       // the read-only attribute
+  InUse,          // held by another program: a sharing or lock violation
+  NotFound,       // no such file or folder
+  Link,           // a link or junction inside the tree, not followed
+  AccessDenied,
+  Unlistable,     // a folder whose listing failed
+  CannotSetTime,  // the set-time call failed, or the instant cannot be stored
+  Other,          // see Error
+};
+
+struct TStampFailure {
+  std::wstring Path;  // as the user knows it, without a \\?\ prefix
+  TFailReason Reason = TFailReason::Other;
+  unsigned long Error = 0;  // the system's error code, 0 when none applies
+};
+
 // One batch's outcome.
 struct TStampResult {
   std::size_t Changed = 0;  // files and folders whose time was written
   std::size_t Failed = 0;   // everything that could not be changed
-  std::vector<std::wstring> FailedPaths;  // the first MaxFailedPaths failures, in walk order
+  std::vector<TStampFailure> Failures;  // the first MaxFailures failures, in walk order
   bool Stopped = false;     // a stop was asked for before every target was done
-  static constexpr std::size_t MaxFailedPaths = 10;
+  static constexpr std::size_t MaxFailures = 10;
 };
 
 // Shared with a thread that watches a batch: counts so far, the folder being walked, and a
@@ -57,13 +75,13 @@ class TStamper {
   TBatchProgress* Progress = nullptr;  // optional; its Stop ends the walk early
   TBeforeChange BeforeChange;          // optional
 
-  // Stamps a file, or walks a folder tree (named folders are followed even when they are
-  // links; links met inside the tree are not). Per-target problems land in Result, never
-  // in an exception. Relative paths are resolved against the current directory, which is
-  // left unchanged.
+  // Stamps a file, or walks a folder tree. A named target is followed even when it is a
+  // link; links met inside the tree (to files or folders) are not. Every entry is opened by
+  // its exact name (trailing dots and spaces, device names such as "nul" are ordinary names
+  // inside a tree), and C:\Windows\System32 is that folder even for this 32-bit program.
+  // Per-target problems land in Result, never in an exception. Relative paths are resolved
+  // against the current directory, which is left unchanged.
   void StampPath(const std::wstring& path, rtl::TDateTime instant);
-  // Writes only the last-modification time of one folder; Result is not touched.
-  bool StampFolderTime(const std::wstring& path, rtl::TDateTime instant);
   // Sets TimeCorrection by a round trip through a scratch file, which is left in place
   // (see ScratchFile). Returns a message to show once when no scratch file could be written
   // (the correction then comes from the system's zone), otherwise an empty text.

@@ -31,9 +31,28 @@ bool StoredTime(rtl::TDateTime instant, rtl::TDateTime correction, FILETIME& ft)
   }
 }
 
-void RecordFailure(TStampResult& result, const std::wstring& path) {
+void RecordFailure(TStampResult& result, TStampFailure failure) {
   ++result.Failed;
-  if (result.FailedPaths.size() < TStampResult::MaxFailedPaths) result.FailedPaths.push_back(path);
+  if (result.Failures.size() < TStampResult::MaxFailures)
+    result.Failures.push_back(std::move(failure));
+}
+
+TFailReason ReasonOf(DWORD error) {
+  switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return TFailReason::InUse;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+      return TFailReason::NotFound;
+    case ERROR_ACCESS_DENIED:
+      return TFailReason::AccessDenied;
+    default:
+      return TFailReason::Other;
+  }
 }
 
 // A \\?\ path as the user knows it.
@@ -44,12 +63,92 @@ std::wstring OrdinaryPath(const std::wstring& path) {
   return path;
 }
 
+// The \\?\ form of an absolute path, at any length: behind the prefix the file functions
+// take each name as it is, so "a." and "b " are not cut to "a" and "b", and "nul" or
+// "con.txt" in a folder are files there, not devices.
+std::wstring ApiPath(const std::wstring& ordinary) {
+  if (ordinary.size() >= 4 && IsSep(ordinary[0]) && IsSep(ordinary[1]) &&
+      (ordinary[2] == L'?' || ordinary[2] == L'.') && IsSep(ordinary[3]))
+    return L"\\\\?\\" + ordinary.substr(4);  // \\.\ is already resolved by the full-path call
+  if (ordinary.size() >= 2 && IsSep(ordinary[0]) && IsSep(ordinary[1]))
+    return L"\\\\?\\UNC\\" + ordinary.substr(2);
+  return L"\\\\?\\" + ordinary;
+}
+
+// While it lives, this thread sees C:\Windows\System32 itself instead of SysWOW64, as a 64-bit
+// program would: the user named that file. The functions are looked up at run time, since
+// 32-bit Windows has none.
+class NoRedirection {
+ public:
+  NoRedirection() { Off(); }
+  ~NoRedirection() { On(); }
+  NoRedirection(const NoRedirection&) = delete;
+  NoRedirection& operator=(const NoRedirection&) = delete;
+
+  // Code that is not the walk's, such as the caller's hook, runs with the redirection on.
+  template <typename F>
+  void Redirected(F&& f) {
+    On();
+    struct Again {
+      NoRedirection& r;
+      ~Again() { r.Off(); }
+    } again{*this};
+    f();
+  }
+
+ private:
+  struct Functions {
+    BOOL(WINAPI* disable)(PVOID*) = nullptr;
+    BOOL(WINAPI* revert)(PVOID) = nullptr;
+    Functions() {
+      const HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+      void* d = reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64DisableWow64FsRedirection"));
+      void* r = reinterpret_cast<void*>(GetProcAddress(kernel, "Wow64RevertWow64FsRedirection"));
+      if (d == nullptr || r == nullptr) return;
+      disable = reinterpret_cast<BOOL(WINAPI*)(PVOID*)>(d);
+      revert = reinterpret_cast<BOOL(WINAPI*)(PVOID)>(r);
+    }
+  };
+  static const Functions& Get() {
+    static const Functions functions;
+    return functions;
+  }
+  void Off() {
+    if (!off_ && Get().disable != nullptr) off_ = Get().disable(&old_) != FALSE;
+  }
+  void On() {
+    if (off_) Get().revert(old_);
+    off_ = false;
+  }
+
+  PVOID old_ = nullptr;
+  bool off_ = false;
+};
+
 // A symbolic link or junction (a name-surrogate reparse point). Other reparse points, such as
 // cloud-file placeholders, are ordinary folders to walk. For a reparse point the listing
 // carries the tag in EaSize; Wine gives 0 for its symbolic links.
 bool IsLink(const FILE_ID_BOTH_DIR_INFO& entry) {
   if ((entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
   return entry.EaSize == 0 || IsReparseTagNameSurrogate(entry.EaSize);
+}
+
+// Wine (8 at least) lists a symbolic link to a file as that file, with no reparse-point
+// attribute; only the name of an open handle, which Wine resolves, tells a link.
+bool NamesHideFileLinks() {
+  static const bool wine =
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+  return wine;
+}
+
+// The name of an open file or folder within its volume, as Wine resolves it; empty on failure.
+std::wstring HandleName(HANDLE h, std::vector<LONGLONG>& buffer) {
+  if (buffer.empty()) buffer.resize((sizeof(FILE_NAME_INFO) + 65536) / sizeof(LONGLONG));
+  auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+  if (!GetFileInformationByHandleEx(h, FileNameInfo, info,
+                                    static_cast<DWORD>(buffer.size() * sizeof(LONGLONG))))
+    return {};
+  return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
 }
 
 // Depth-first walk with its own stack of open folders, so the thread's stack does not limit
@@ -64,16 +163,17 @@ bool IsLink(const FILE_ID_BOTH_DIR_INFO& entry) {
 class Walker {
  public:
   Walker(TStampResult& result, bool folderOption, const FILETIME* time, TBatchProgress* progress,
-         const TBeforeChange& beforeChange)
+         const TBeforeChange& beforeChange, NoRedirection& redirection)
       : result_(result), folderOption_(folderOption), time_(time), progress_(progress),
-        beforeChange_(beforeChange) {}
+        beforeChange_(beforeChange), redirection_(redirection) {}
 
-  void Run(const std::wstring& absolutePath) {
-    path_ = absolutePath;
+  // path: the \\?\ form of an absolute path.
+  void Run(const std::wstring& path) {
+    path_ = path;
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (Stopped()) return;
-    if (!GetFileAttributesExW(Api(), GetFileExInfoStandard, &data)) {
-      Fail();
+    if (!GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data)) {
+      Fail(GetLastError());
     } else if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
       StampFile(data.dwFileAttributes, data.ftCreationTime, data.ftLastWriteTime);
     } else {
@@ -97,13 +197,14 @@ class Walker {
     DWORD next = kRefill;                 // offset of the next entry in listing
     bool started = false;                 // listing has been filled before
     bool listed = false;                  // the folder has no more entries
-    bool broken = false;                  // the listing stopped early
+    DWORD listError = 0;                  // the listing stopped early with this error
     bool writable = false;
     std::size_t length = 0;               // of path_ for this folder
     LONGLONG fileId = 0;                  // from the parent's listing; 0 when unknown
     FILETIME creation{}, lastWrite{};     // the folder's own times before the walk
     bool identified = false;              // volume and index below are read
     DWORD volume = 0, indexHigh = 0, indexLow = 0;
+    std::wstring resolvedName;            // see IsFileLink; read when first needed
   };
 
   void Walk() {
@@ -128,32 +229,57 @@ class Walker {
       const DWORD attributes = entry->FileAttributes;
       const FILETIME creation = ToFileTime(entry->CreationTime);
       const FILETIME lastWrite = ToFileTime(entry->LastWriteTime);
-      if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        StampFile(attributes, creation, lastWrite);
-      else if (IsLink(*entry))
-        Fail();  // a link or junction inside the tree is not followed
+      if (IsLink(*entry))
+        Fail(TFailReason::Link);  // to a file or a folder, it may lead anywhere
+      else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        StampFile(attributes, creation, lastWrite, &frame);
       else
         Enter(entry->FileId.QuadPart, creation, lastWrite);  // may move frame and entry
     }
   }
 
-  void StampFile(DWORD attributes, const FILETIME& creation, const FILETIME& lastWrite) {
+  // folder: where the file was listed; null for a named target, which is followed.
+  void StampFile(DWORD attributes, const FILETIME& creation, const FILETIME& lastWrite,
+                 Frame* folder = nullptr) {
     // Wine running as root opens read-only files for writing where Windows refuses.
-    if (time_ == nullptr || (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      Fail();
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      Fail(TFailReason::ReadOnly, ERROR_ACCESS_DENIED);
       return;
     }
-    rtl::FileHandle file(CreateFileW(Api(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    if (time_ == nullptr) {
+      Fail(TFailReason::CannotSetTime);
+      return;
+    }
+    rtl::FileHandle file(CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) {
-      Fail();
+      Fail(GetLastError());
       return;
     }
-    if (beforeChange_) beforeChange_(path_, creation, lastWrite);
+    if (folder != nullptr && NamesHideFileLinks() && IsFileLink(file.get(), *folder)) {
+      Fail(TFailReason::Link);
+      return;
+    }
+    BeforeChange(creation, lastWrite);
     if (SetFileTime(file.get(), time_, nullptr, time_))
       Changed();
     else
-      Fail();
+      Fail(TFailReason::CannotSetTime, GetLastError());
+  }
+
+  // The file's resolved name is not the one it was listed under. A name that cannot be read
+  // settles nothing.
+  bool IsFileLink(HANDLE file, Frame& folder) {
+    if (folder.resolvedName.empty()) {
+      folder.resolvedName = HandleName(folder.folder.get(), nameBuffer_);
+      if (folder.resolvedName.empty()) return false;
+      if (!IsSep(folder.resolvedName.back())) folder.resolvedName += L'\\';
+    }
+    const std::wstring name = HandleName(file, nameBuffer_);
+    std::size_t end = path_.size();  // Wine's name drops trailing dots and spaces
+    while (end > folder.length + 1 && (path_[end - 1] == L'.' || path_[end - 1] == L' ')) --end;
+    const std::size_t start = folder.length + (IsSep(path_[folder.length - 1]) ? 0 : 1);
+    return !name.empty() && name != folder.resolvedName + path_.substr(start, end - start);
   }
 
   void Enter(LONGLONG fileId, const FILETIME& creation, const FILETIME& lastWrite) {
@@ -162,27 +288,33 @@ class Walker {
     frame.fileId = fileId;
     frame.creation = creation;
     frame.lastWrite = lastWrite;
-    const wchar_t* api = Api();
     // FILE_READ_ATTRIBUTES: GetFileInformationByHandle needs it on Windows.
     const DWORD access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
     if (folderOption_) {
-      frame.folder = rtl::FileHandle(CreateFileW(api, access | GENERIC_WRITE, FILE_SHARE_READ,
-                                                 nullptr, OPEN_EXISTING,
-                                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+      frame.folder = OpenFolder(access | GENERIC_WRITE);
       frame.writable = frame.folder.valid();
     }
-    if (!frame.folder.valid())
-      frame.folder = rtl::FileHandle(CreateFileW(
-          api, access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-          OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!frame.folder.valid() || OnWalkPath(frame)) {
-      Fail();
+    if (!frame.folder.valid()) frame.folder = OpenFolder(access);
+    if (!frame.folder.valid()) {
+      Fail(GetLastError());
       return;
     }
-    if (progress_ != nullptr) progress_->SetFolder(path_);
+    if (OnWalkPath(frame)) {
+      Fail(TFailReason::Link);  // reached again through a mount point or bind mount
+      return;
+    }
+    if (progress_ != nullptr) progress_->SetFolder(OrdinaryPath(path_));
     frame.listingBytes = kSmallListing;
     frame.listing.reset(new LONGLONG[kSmallListing / sizeof(LONGLONG)]);
     stack_.push_back(std::move(frame));
+  }
+
+  // The walk holds a folder for as long as it is inside; others may still write, rename and
+  // delete in it meanwhile.
+  rtl::FileHandle OpenFolder(DWORD access) const {
+    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    return rtl::FileHandle(CreateFileW(path_.c_str(), access, all, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   }
 
   bool Identify(Frame& frame) {
@@ -227,7 +359,8 @@ class Walker {
                                         frame.listing.get(), frame.listingBytes)) {
         const DWORD error = GetLastError();
         // A drive root has no "." entry, so an empty one lists nothing at all.
-        if (error != ERROR_NO_MORE_FILES && error != ERROR_FILE_NOT_FOUND) frame.broken = true;
+        if (error != ERROR_NO_MORE_FILES && error != ERROR_FILE_NOT_FOUND)
+          frame.listError = error;
         frame.listed = true;
         return nullptr;
       }
@@ -243,33 +376,38 @@ class Walker {
   void Leave() {
     Frame& frame = stack_.back();
     path_.resize(frame.length);
-    if (frame.broken) {
-      Fail();
+    if (frame.listError != 0) {
+      Fail(TFailReason::Unlistable, frame.listError);
     } else if (folderOption_) {
       if (!frame.writable) {
         // Held by another program on the way in; it may have let go.
         frame.folder.close();
-        frame.folder = rtl::FileHandle(CreateFileW(Api(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
-                                                   nullptr));
+        frame.folder = OpenFolder(GENERIC_WRITE);
       }
-      if (time_ != nullptr && frame.folder.valid()) {
-        if (beforeChange_) beforeChange_(path_, frame.creation, frame.lastWrite);
+      if (!frame.folder.valid()) {
+        Fail(GetLastError());
+      } else if (time_ == nullptr) {
+        Fail(TFailReason::CannotSetTime);
+      } else {
+        BeforeChange(frame.creation, frame.lastWrite);
         if (SetFileTime(frame.folder.get(), nullptr, nullptr, time_))
           Changed();
         else
-          Fail();
-      } else {
-        Fail();
+          Fail(TFailReason::CannotSetTime, GetLastError());
       }
     }
     stack_.pop_back();
   }
 
-  void Fail() {
-    RecordFailure(result_, path_);
+  void BeforeChange(const FILETIME& creation, const FILETIME& lastWrite) {
+    if (beforeChange_)
+      redirection_.Redirected([&] { beforeChange_(OrdinaryPath(path_), creation, lastWrite); });
+  }
+  void Fail(TFailReason reason, DWORD error = 0) {
+    RecordFailure(result_, {OrdinaryPath(path_), reason, error});
     if (progress_ != nullptr) ++progress_->Failed;
   }
+  void Fail(DWORD error) { Fail(ReasonOf(error), error); }
   void Changed() {
     ++result_.Changed;
     if (progress_ != nullptr) ++progress_->Changed;
@@ -283,21 +421,15 @@ class Walker {
     return FILETIME{t.LowPart, static_cast<DWORD>(t.HighPart)};
   }
 
-  // path_ in the form the file APIs take at any length.
-  const wchar_t* Api() {
-    if (path_.size() <= MAX_PATH - 12) return path_.c_str();  // ExtendedPath leaves these
-    extended_ = rtl::ExtendedPath(path_);
-    return extended_.c_str();
-  }
-
   TStampResult& result_;
   const bool folderOption_;
   const FILETIME* const time_;  // null when the instant cannot be stored
   TBatchProgress* const progress_;
   const TBeforeChange& beforeChange_;
+  NoRedirection& redirection_;
   std::vector<Frame> stack_;
-  std::wstring path_;
-  std::wstring extended_;
+  std::wstring path_;  // always the \\?\ form
+  std::vector<LONGLONG> nameBuffer_;
 };
 
 }  // namespace
@@ -305,22 +437,14 @@ class Walker {
 void TStamper::StampPath(const std::wstring& path, rtl::TDateTime instant) {
   const std::wstring full = OrdinaryPath(rtl::ExpandFileName(path));
   if (full.empty()) {
-    RecordFailure(Result, path);
+    RecordFailure(Result, {path, TFailReason::NotFound, ERROR_INVALID_NAME});
     return;
   }
   FILETIME ft;
   const bool storable = StoredTime(instant, TimeCorrection, ft);
-  Walker(Result, FolderOption, storable ? &ft : nullptr, Progress, BeforeChange).Run(full);
-}
-
-bool TStamper::StampFolderTime(const std::wstring& path, rtl::TDateTime instant) {
-  FILETIME ft;
-  const std::wstring full = rtl::ExpandFileName(path);
-  if (full.empty() || !StoredTime(instant, TimeCorrection, ft)) return false;
-  rtl::FileHandle folder(CreateFileW(rtl::ExtendedPath(full).c_str(), GENERIC_WRITE,
-                                     FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  return folder.valid() && SetFileTime(folder.get(), nullptr, nullptr, &ft);
+  NoRedirection redirection;
+  Walker(Result, FolderOption, storable ? &ft : nullptr, Progress, BeforeChange, redirection)
+      .Run(ApiPath(full));
 }
 
 }  // namespace zel
