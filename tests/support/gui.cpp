@@ -1,6 +1,7 @@
 // tests/support/gui.cpp
 #include "support/gui.h"
 
+#include <gtest/gtest.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -175,6 +176,16 @@ void Pump(DWORD ms) {
     }
     Sleep(5);
   } while (GetTickCount() - start < ms);
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  for (const DWORD start = GetTickCount(); !done(); Pump(5)) {
+    if (GetTickCount() - start > timeoutMs) {
+      ADD_FAILURE() << "still waiting after " << timeoutMs << " ms";
+      return false;
+    }
+  }
+  return true;
 }
 
 HGLOBAL ShellDrop(const std::vector<std::wstring>& paths) {
