@@ -171,6 +171,7 @@ void Pump(DWORD ms) {
   MSG msg;
   do {
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (fw::Application.IsDialogMessageFor(msg)) continue;  // keys, as the program's loop
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
@@ -179,13 +180,10 @@ void Pump(DWORD ms) {
 }
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-  for (const DWORD start = GetTickCount(); !done(); Pump(5)) {
-    if (GetTickCount() - start > timeoutMs) {
-      ADD_FAILURE() << "still waiting after " << timeoutMs << " ms";
-      return false;
-    }
-  }
-  return true;
+  const DWORD start = GetTickCount();
+  while (!done() && GetTickCount() - start <= timeoutMs) Pump(5);
+  if (!done()) ADD_FAILURE() << "still waiting after " << timeoutMs << " ms";
+  return done();
 }
 
 HGLOBAL ShellDrop(const std::vector<std::wstring>& paths) {
