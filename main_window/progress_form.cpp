@@ -8,9 +8,9 @@
 
 namespace zel {
 
-const wchar_t kStopCaption[] = L"中止";
-
 namespace {
+
+const wchar_t kStopCaption[] = L"中止";
 
 constexpr UINT kUpdateMs = 100;  // so the window costs the walk nothing measurable
 constexpr ULONGLONG kAppearMs = 500;

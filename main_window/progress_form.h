@@ -10,8 +10,6 @@
 
 namespace zel {
 
-extern const wchar_t kStopCaption[];  // Button1
-
 class TProgressForm : public fw::TForm {
  public:
   // Created hidden as a batch starts; appears, centred on owner, once the batch has run half a
