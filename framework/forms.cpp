@@ -272,6 +272,15 @@ void TDateTimePicker::SetDate(rtl::TDateTime date) {
   SendMessageW(Handle(), DTM_SETSYSTEMTIME, GDT_VALID, reinterpret_cast<LPARAM>(&st));
 }
 
+TPathLabel::TPathLabel(TForm& parent, int left, int top, int width, int height)
+    : TControl(parent, L"STATIC", SS_LEFT | SS_NOPREFIX | SS_PATHELLIPSIS, 0, left, top, width,
+               height, L"") {}
+
+TMarqueeBar::TMarqueeBar(TForm& parent, int left, int top, int width, int height)
+    : TControl(parent, PROGRESS_CLASSW, PBS_MARQUEE, 0, left, top, width, height, L"") {
+  SendMessageW(Handle(), PBM_SETMARQUEE, TRUE, 0);  // 0: the control's own pace
+}
+
 // ---- TTimer -------------------------------------------------------------------------------
 
 TTimer::TTimer(TForm& parent, UINT interval, bool enabled)

@@ -137,6 +137,19 @@ class TDateTimePicker : public TControl {
   void SetDate(rtl::TDateTime date);
 };
 
+// A label for a path too long to fit: shortened in the middle with an ellipsis, the last
+// part kept.
+class TPathLabel : public TControl {
+ public:
+  TPathLabel(TForm& parent, int left, int top, int width, int height);
+};
+
+// A progress bar for work of unknown length: a block that keeps running across it.
+class TMarqueeBar : public TControl {
+ public:
+  TMarqueeBar(TForm& parent, int left, int top, int width, int height);
+};
+
 // A timer that ticks through its form's window.
 class TTimer {
  public:

@@ -19,6 +19,8 @@ const wchar_t kDatePattern[] = L"yyyy\"年\" m\"月\" d\"日\"";
 
 namespace {
 
+// Posted by the worker as its last act.
+constexpr UINT kBatchEnded = WM_APP + 1;
 const wchar_t kSettingsName[] = L"Zelvoran";
 const wchar_t kScratchName[] = L"Zelvoran.dat";
 const wchar_t kTimePattern[] = L"h\"時\" n\"分\" s\"秒\"";
@@ -147,6 +149,12 @@ void TForm1::DeleteScratchFiles() {
 void TForm1::FormShow() { RunCommandLineBatch(); }
 
 void TForm1::FormClose() {
+  // A batch is stopped as by its stop button, and its worker has finished before the close
+  // steps run. What it met on the way is not reported: the program is ending.
+  if (BatchRunning()) {
+    runner_.Stop();
+    EndBatch();
+  }
   // A failing step is reported; the other still runs and the window closes all the same.
   try {
     DeleteScratchFiles();
@@ -177,34 +185,101 @@ void TForm1::FormClose() {
 }
 
 bool TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
-  if (msg == WM_DROPFILES) {
-    WMDropFiles(reinterpret_cast<HDROP>(wp));
-    result = 0;
-    return true;
+  switch (msg) {
+    case WM_DROPFILES:
+      WMDropFiles(reinterpret_cast<HDROP>(wp));
+      break;
+    case kBatchEnded:
+      BatchEnded();
+      break;
+    case WM_ENDSESSION:
+      // The process may end as soon as this returns: close now, as the user would.
+      if (wp) Close();
+      break;
+    default:
+      return false;
   }
-  return false;
+  result = 0;
+  return true;
 }
 
 // ---- batches --------------------------------------------------------------------------
 
-void TForm1::BeginBatch() { stamper_.Result = TStampResult{}; }
-
-void TForm1::StampPath(const std::wstring& path, rtl::TDateTime instant) {
+void TForm1::StartBatch(std::vector<std::wstring> targets) {
+  // Taken once: the whole batch writes this instant with this option, whatever happens to the
+  // window meanwhile, and the report names it.
+  batchInstant_ = StampingInstant();
   stamper_.FolderOption = CheckBox1.Checked();
-  stamper_.StampPath(path, instant);
+  const HWND self = Handle();
+  runner_.Start(stamper_, std::move(targets), batchInstant_,
+                [self] { PostMessageW(self, kBatchEnded, 0, 0); });
+  HoldInput();
+  progress_ = std::make_unique<TProgressForm>(*this, runner_.Progress);
 }
 
-void TForm1::RunCommandLineBatch() {
-  if (params_.empty()) return;
-  if (fw::MessageDlgAt(*this, kAskToStamp, fw::mbYes | fw::mbNo) != fw::mrYes) return;
-  Edit1.SetText(kDroppedStatus);
-  BeginBatch();
-  for (const std::wstring& p : params_) StampPath(p, StampingInstant());
+// A modal loop of its own: everything keeps running until the batch has ended and its report
+// has been answered.
+void TForm1::WaitForBatch() {
+  const HWND self = Handle();
+  MSG msg;
+  while (BatchRunning() && IsWindow(self)) {
+    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+    if (got == 0) {
+      PostQuitMessage(static_cast<int>(msg.wParam));  // left for the outer loop
+      return;
+    }
+    if (got < 0) return;
+    if (!fw::Application.IsDialogMessageFor(msg)) {
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+  }
+}
+
+void TForm1::BatchEnded() {
+  if (!BatchRunning()) return;  // ended by a close already
+  // A failure on the worker ended the batch; it is shown as any handler's error, with no report.
+  if (std::exception_ptr error = EndBatch()) std::rethrow_exception(error);
   ReportChanged();
 }
 
+std::exception_ptr TForm1::EndBatch() {
+  std::exception_ptr error = runner_.Finish();
+  progress_.reset();
+  ReleaseInput();
+  return error;
+}
+
+void TForm1::HoldInput() {
+  HoldClock();
+  heldFocus_ = GetFocus();
+  heldControls_.clear();
+  for (fw::TControl* c : std::initializer_list<fw::TControl*>{
+           &Button1, &BitBtn1, &Edit1, &RadioButton1, &RadioButton2, &Button2, &CheckBox1}) {
+    heldControls_.emplace_back(c, c->Enabled());
+    c->SetEnabled(false);
+  }
+}
+
+void TForm1::ReleaseInput() {
+  for (const auto& [control, enabled] : heldControls_) control->SetEnabled(enabled);
+  heldControls_.clear();
+  ResumeClock();
+  // Disabling the focused control took the focus away.
+  if (heldFocus_ && IsChild(Handle(), heldFocus_) && GetActiveWindow() == Handle())
+    ::SetFocus(heldFocus_);
+}
+
+void TForm1::RunCommandLineBatch() {
+  if (params_.empty() || BatchRunning()) return;
+  if (fw::MessageDlgAt(*this, kAskToStamp, fw::mbYes | fw::mbNo) != fw::mrYes) return;
+  Edit1.SetText(kDroppedStatus);
+  StartBatch(params_);
+  WaitForBatch();
+}
+
 void TForm1::ReportChanged() {
-  fw::ShowMessageAt(*this, ReportText(rtl::DateTimeToStr(StampingInstant()), stamper_.Result));
+  fw::ShowMessageAt(*this, ReportText(rtl::DateTimeToStr(batchInstant_), stamper_.Result));
 }
 
 }  // namespace zel

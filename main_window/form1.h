@@ -5,11 +5,16 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <exception>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/dialogs.h"
 #include "framework/forms.h"
+#include "main_window/progress_form.h"
+#include "main_window/stamping/batch.h"
 #include "main_window/stamping/stamping.h"
 #include "rtl/datetime.h"
 #include "settings/borvelune.h"
@@ -51,11 +56,14 @@ class TForm1 : public fw::TForm {
   rtl::TDateTime StampingInstant() const;
   rtl::TDateTime TimeCorrection() const { return stamper_.TimeCorrection; }
   const std::vector<std::wstring>& Params() const { return params_; }
-  // The outcome of the last batch.
+  // The outcome of the last batch, once it has ended.
   const TStampResult& LastResult() const { return stamper_.Result; }
+  // A batch runs on a worker thread from its start until its end is handled here; meanwhile
+  // the window takes no input and the clock is held.
+  bool BatchRunning() const { return runner_.Running(); }
 
-  void StampPath(const std::wstring& path, rtl::TDateTime instant);
   void ReportChanged();
+  // Before the window first appears, so it returns once the batch has been reported.
   void RunCommandLineBatch();
   void SetClockLabels();
 
@@ -77,10 +85,23 @@ class TForm1 : public fw::TForm {
   void LoadSettings();
   void CheckOperatingSystem();
   void DeleteScratchFiles();
-  void BeginBatch();
+  void StartBatch(std::vector<std::wstring> targets);
+  void WaitForBatch();
+  void BatchEnded();
+  std::exception_ptr EndBatch();
+  void HoldInput();
+  void ReleaseInput();
+  void HoldClock();
+  void ResumeClock();
 
   TStamper stamper_;
   std::vector<std::wstring> params_;
+  TBatchRunner runner_;                      // declared after stamper_, which its worker uses
+  std::unique_ptr<TProgressForm> progress_;  // reads runner_.Progress
+  rtl::TDateTime batchInstant_ = 0;          // taken once as the batch starts
+  bool clockWasLive_ = false;
+  HWND heldFocus_ = nullptr;
+  std::vector<std::pair<fw::TControl*, bool>> heldControls_;  // and whether each was enabled
 };
 
 extern TForm1* Form1;

@@ -16,6 +16,14 @@ void TForm1::Timer1Timer() {
   SetClockLabels();
 }
 
+// While a batch runs the labels show the instant being written.
+void TForm1::HoldClock() {
+  clockWasLive_ = Timer1.Enabled();
+  Timer1.SetEnabled(false);
+}
+
+void TForm1::ResumeClock() { Timer1.SetEnabled(clockWasLive_); }
+
 void TForm1::Button2Click() {
   if (!Timer1.Enabled()) {
     // The labels keep the fixed values until the next tick reloads them.

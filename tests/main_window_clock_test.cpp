@@ -14,11 +14,6 @@ using namespace testgui;
 
 namespace {
 
-bool PumpUntil(const std::function<bool()>& done) {
-  for (int i = 0; i < 100 && !done(); ++i) Pump(20);
-  return done();
-}
-
 class Clock : public testing::Test {
  protected:
   // Runs the command-line batch, answering its question a while after reading the instant the

@@ -139,7 +139,8 @@ TEST(MainWindowTargets, DropsAndPickersStampWhatTheyNameAndARefusalChangesNothin
       PostMessageW(w.form.Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
     else
       w.form.Button1.Click();
-    Pump(100);  // a posted drop is handled to its end in here, boxes and all
+    Pump(100);  // a posted drop is handled in here up to the batch's start, question and all
+    PumpUntil([&] { return !w.form.BatchRunning(); });  // ended and reported
     EXPECT_EQ(drop ? GlobalSize(drop) : 0u, 0u);  // released however answered
     ASSERT_FALSE(driver.seen.empty());
     EXPECT_EQ(driver.seen[0].owner, w.form.Handle());

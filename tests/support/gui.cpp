@@ -1,6 +1,7 @@
 // tests/support/gui.cpp
 #include "support/gui.h"
 
+#include <gtest/gtest.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -170,11 +171,19 @@ void Pump(DWORD ms) {
   MSG msg;
   do {
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (fw::Application.IsDialogMessageFor(msg)) continue;  // keys, as the program's loop
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
     }
     Sleep(5);
   } while (GetTickCount() - start < ms);
+}
+
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
+  const DWORD start = GetTickCount();
+  while (!done() && GetTickCount() - start <= timeoutMs) Pump(5);
+  if (!done()) ADD_FAILURE() << "still waiting after " << timeoutMs << " ms";
+  return done();
 }
 
 HGLOBAL ShellDrop(const std::vector<std::wstring>& paths) {

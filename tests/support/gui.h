@@ -67,6 +67,8 @@ Step Click(const std::wstring& captionPrefix);
 
 // Handles pending messages for about ms milliseconds.
 void Pump(DWORD ms);
+// Handles messages until done() holds; after timeoutMs the test fails and this returns false.
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000);
 
 // A drop as the shell builds it (DROPFILES with wide, double-NUL-ended names); whoever
 // receives WM_DROPFILES frees it with DragFinish.

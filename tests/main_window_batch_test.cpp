@@ -1,0 +1,146 @@
+// tests/main_window_batch_test.cpp
+// Batches on a worker thread: the window answers and holds its clock meanwhile, progress shows
+// for long batches only, a stop or a close leaves every file at the instant or untouched.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <atomic>
+#include <thread>
+
+#include "framework/application.h"
+#include "main_window/form1.h"
+#include "rtl/locale_win.h"
+#include "support/gui.h"
+
+using namespace testgui;
+
+namespace {
+
+constexpr int kFolders = 40, kEach = 200, kFiles = kFolders * kEach;  // ~2 s of stamping here
+TempDir* tree;
+std::wstring Folder(int i) { return *tree / std::to_wstring(i / kEach); }
+std::wstring File(int i) { return Folder(i) + L"\\" + std::to_wstring(i); }
+
+// Files of the tree at the instant; a file's two times are written at once.
+int AtInstant(rtl::TDateTime instant) {
+  const rtl::TDateTimeParts p = rtl::DecodeDateTime(instant);
+  const auto want = TicksOf(p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second, p.Millisecond);
+  int n = 0;
+  for (int i = 0; i < kFiles; ++i) n += LocalTicks(WriteTime(File(i))) == want;
+  return n;
+}
+
+// A main window whose question is answered Yes, noting the instant and the labels it holds.
+struct Started {
+  zel::TForm1 form;
+  rtl::TDateTime read = 0;
+  std::wstring labels;
+  ModalDriver driver{{[this](HWND box) {
+                        read = form.StampingInstant();
+                        labels = form.Label3.Caption() + form.Label1.Caption();
+                        return Press(Key::Enter)(box);
+                      },
+                      Press(Key::Enter), Press(Key::Enter)}};
+  HWND progress = nullptr;
+  // Shown with its clock live and the paths dropped on it, or else run from a command line.
+  Started(const std::vector<std::wstring>& dropped, std::vector<std::wstring> params = {})
+      : form(std::move(params)) {
+    if (dropped.empty()) return;
+    form.Show();
+    PostMessageW(form.Handle(), WM_DROPFILES, WPARAM(ShellDrop(dropped)), 0);
+  }
+  bool Progress() {  // the progress window shows
+    for (progress = nullptr;
+         (progress = FindWindowExW(nullptr, progress, L"ZelvoranForm", L"Zelvoran"));)
+      if (GetWindow(progress, GW_OWNER) == form.Handle() && IsWindowVisible(progress)) return true;
+    return false;
+  }
+};
+
+void CALLBACK GiveUp(HWND, UINT, UINT_PTR, DWORD) { PostQuitMessage(99); }
+
+struct Batch : testing::Test {  // one tree: every batch writes an instant of its own
+  static void SetUpTestSuite() {
+    tree = new TempDir;
+    for (int i = 0; i < kFiles; i += kEach) MakeDir(Folder(i));
+    for (int i = 0; i < kFiles; ++i) WriteFile(File(i));
+  }
+  static void TearDownTestSuite() { delete tree; }
+};
+
+}  // namespace
+
+TEST_F(Batch, ADropRunsWhileTheWindowAnswersAndHoldsItsClockUntilItEndsOrIsStopped) {
+  const std::function<void(HWND)> stops[] = {nullptr, [](HWND p) { ClickButton(p, L"中止"); },
+                                             [](HWND p) { Answer(p, Key::Escape); },
+                                             [](HWND p) { Answer(p, Key::TitleBarClose); }};
+  for (const auto& stop : stops) {
+    SCOPED_TRACE(&stop - stops);
+    Started r({tree->path()});
+    ASSERT_TRUE(PumpUntil([&] { return r.Progress(); }));
+    DWORD_PTR result = 0;  // asked from another thread, as the system asks if a program responds
+    std::atomic<int> answered{-1};
+    std::thread system([&] {
+      answered =
+          SendMessageTimeoutW(r.form.Handle(), WM_NULL, 0, 0, SMTO_NORMAL, 100, &result) != 0;
+    });
+    PumpUntil([&] { return answered >= 0; });
+    system.join();
+    EXPECT_EQ(answered, 1) << "within 100 ms";
+    EXPECT_TRUE(r.form.StampingInstant() == r.read && !r.form.Timer1.Enabled());
+    EXPECT_EQ(r.form.Label3.Caption() + r.form.Label1.Caption(), r.labels);
+    const HGLOBAL second = ShellDrop({tree->path()});  // released unasked, no second batch
+    PostMessageW(r.form.Handle(), WM_DROPFILES, WPARAM(second), 0);
+    PumpUntil([&] { return GlobalSize(second) == 0; });
+    ASSERT_TRUE(r.form.BatchRunning()) << "all of the above while the batch ran";
+    if (stop) stop(r.progress);
+
+    ASSERT_TRUE(PumpUntil([&] { return !r.form.BatchRunning(); }));
+    const int changed = AtInstant(r.read);
+    EXPECT_EQ(r.form.LastResult().Changed, size_t(changed));
+    EXPECT_TRUE(stop ? changed > 0 && changed < kFiles : changed == kFiles);
+    ASSERT_EQ(r.driver.seen.size(), 2u);  // the second drop asked nothing
+    const std::wstring stopped =
+        L"への変更を中止しました\r\n変更したもの：" + std::to_wstring(changed);
+    EXPECT_EQ(r.driver.seen[1].text,
+              rtl::DateTimeToStr(r.read) + (stop ? stopped + L"件" : L"に変更しました"));
+    EXPECT_TRUE(r.form.Button1.Enabled() && r.form.Timer1.Enabled() && !r.Progress());
+  }
+}
+
+TEST_F(Batch, AOneFileBatchShowsNoProgressWindow) {
+  Started r({File(0)});
+  bool shown = false;
+  PumpUntil([&] {
+    return (shown |= r.Progress()) || (r.driver.seen.size() == 2 && !r.form.BatchRunning());
+  });
+  EXPECT_FALSE(shown);
+  EXPECT_EQ(r.form.LastResult().Changed, 1u);
+}
+
+TEST_F(Batch, ACloseOrTheSessionsEndStopsTheBatchBeforeTheCloseHandlingRuns) {
+  const wchar_t kKey[] = L"Software\\Borvelune\\Zelvoran";
+  const std::vector<UINT> ends[] = {{WM_CLOSE}, {WM_QUERYENDSESSION, WM_ENDSESSION}};
+  for (const auto& end : ends) {
+    SCOPED_TRACE(&end - ends);
+    RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
+    Started r({}, {tree->path()});  // the command-line batch, before the window shows
+    std::thread system([&] {
+      for (int i = 0; i < 3000 && !r.Progress(); ++i) Sleep(10);
+      for (UINT m : end) SendMessageW(r.form.Handle(), m, m == WM_ENDSESSION, 0);  // as the system
+    });
+    const DWORD left = DWORD(r.form.Left());
+    const UINT_PTR watchdog = SetTimer(nullptr, 0, 60000, &GiveUp);
+    fw::Application.Run(r.form);
+    KillTimer(nullptr, watchdog);
+    system.join();
+    EXPECT_TRUE(!IsWindow(r.form.Handle()) && !r.form.BatchRunning() &&
+                r.form.LastResult().Stopped);
+    EXPECT_EQ(r.driver.seen.size(), 1u) << "no report";
+    EXPECT_EQ(r.form.LastResult().Changed, size_t(AtInstant(r.read)));
+    DWORD stored = 0, size = sizeof(stored);
+    RegGetValueW(HKEY_CURRENT_USER, kKey, L"Left", RRF_RT_REG_DWORD, nullptr, &stored, &size);
+    EXPECT_EQ(stored, left);  // the close handling ran
+  }
+  RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
+}
