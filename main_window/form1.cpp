@@ -50,6 +50,8 @@ TForm1::TForm1(std::vector<std::wstring> params)
   Form1 = this;
   AddBevel(Bevel2);
   RadioButton1.SetChecked(true);
+  // The radio pair is a group of its own: arrow keys stay inside it.
+  Button2.StartGroup();
   OpenDialog1.Title = L"123";
   OpenDialog1.Filter = L"*.*|*.*";
   Button1.OnClick = [this] { Button1Click(); };
