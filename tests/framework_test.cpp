@@ -56,8 +56,7 @@ TEST(MessageDialog, SitsAtOwnerOffsetWithTitleTextAndNoIcon) {
 
 TEST(MessageDialog, CtrlCCopiesTheWholeTextAsWindowsOwnBoxesDo) {
   TestForm form;
-  const std::wstring path = L"C:\\" + std::wstring(150, L'長') + L"\\" + std::wstring(150, L'名') +
-                            L"\\file.txt";
+  const std::wstring path = L"C:\\" + std::wstring(300, L'長') + L"\\file.txt";
   BYTE keys[256] = {};
   keys[VK_CONTROL] = 0x80;  // held while the box shows
   SetKeyboardState(keys);

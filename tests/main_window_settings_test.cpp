@@ -122,9 +122,8 @@ TEST_F(MainWindowSettings, FirstRunTakesTheDesignPlaceAndEachCloseStoresAllFiveV
 TEST_F(MainWindowSettings, StoredValuesAreShownAsTheyAreOrWithOneErrorDefaultsOrMovedOnScreen) {
   const unsigned long long one = 1;
   // Just enough of the title bar on the screen to grab it: a caption high and 40 pixels wide.
-  const int barLeft = WorkArea().right - 40,
-            barTop = WorkArea().bottom - GetSystemMetrics(SM_CYCAPTION) -
-                     GetSystemMetrics(SM_CYFIXEDFRAME);
+  const int barLeft = WorkArea().right - 40, barTop = WorkArea().bottom -
+      GetSystemMetrics(SM_CYCAPTION) - GetSystemMetrics(SM_CYFIXEDFRAME);
   const struct {
     std::function<void()> put;  // over Left 300, Top 250 and an A1 of "on"
     const wchar_t* named;       // the value the one error names; "": no error

@@ -89,14 +89,14 @@ struct Place {
 TEST_F(MainWindow, LayoutIsTheDesignAtTheDisplaysDpi) {
   form = std::make_unique<zel::TForm1>(std::vector<std::wstring>{});
   zel::TForm1& f = *form;
-  const int dpi = fw::DpiOf(f.Handle());
+  int dpi = fw::DpiOf(f.Handle());
   const wchar_t* asked = _wgetenv(L"ZEL_ASKED_DPI");  // by the test at 144 DPI
   EXPECT_EQ(dpi, asked ? _wtoi(asked) : dpi);
-  auto scale = [dpi](int v) { return MulDiv(v, dpi, 96); };
+  auto scale = [&dpi](int v) { return MulDiv(v, dpi, 96); };
   EXPECT_EQ(f.Caption(), L"Zelvoran\u3000Ver0.3");
   EXPECT_EQ(ClientSize(f.Handle()), std::vector<int>({scale(347), scale(155)}));
-  EXPECT_EQ(f.Left(), 200);  // positions are screen pixels, never scaled
-  EXPECT_EQ(f.Top(), 120);
+  // Positions are screen pixels, never scaled.
+  EXPECT_EQ(std::vector<int>({f.Left(), f.Top()}), std::vector<int>({200, 120}));
   LOGFONTW font{};
   GetObjectW(f.Font(), sizeof(font), &font);
   EXPECT_EQ(font.lfHeight, -scale(12));
@@ -108,13 +108,13 @@ TEST_F(MainWindow, LayoutIsTheDesignAtTheDisplaysDpi) {
                                 scale(p.design.Width), scale(p.design.Height)})) << p.text;
     EXPECT_EQ(c.Text(), p.text);
   };
-  for (const Place& p : std::vector<Place>{
-           {&f.Button1, {176, 123, 75, 25}, L"変更ファイル"},
-           {&f.BitBtn1, {268, 123, 75, 25}, L"閉じる"},
-           {&f.Edit1, {3, 3, 340, 20}, L""},
-           {&f.RadioButton2, {28, 120, 89, 17}, L"1ファイル"},
-           {&f.CheckBox1, {12, 52, 201, 17}, L"ディレクトリの日付も変更する（ＮＴ）"}})
-    check(p);
+  const std::vector<Place> places = {
+      {&f.Button1, {176, 123, 75, 25}, L"変更ファイル"},
+      {&f.BitBtn1, {268, 123, 75, 25}, L"閉じる"},
+      {&f.Edit1, {3, 3, 340, 20}, L""},
+      {&f.RadioButton2, {28, 120, 89, 17}, L"1ファイル"},
+      {&f.CheckBox1, {12, 52, 201, 17}, L"ディレクトリの日付も変更する（ＮＴ）"}};
+  for (const Place& p : places) check(p);
   EXPECT_TRUE(f.RadioButton1.Checked() && !f.RadioButton2.Checked() && !f.CheckBox1.Checked());
   EXPECT_TRUE(f.Timer1.Enabled());
   EXPECT_EQ(f.Label3.Caption(), rtl::FormatDateTime(zel::kDatePattern, f.ChosenDate));
@@ -125,6 +125,12 @@ TEST_F(MainWindow, LayoutIsTheDesignAtTheDisplaysDpi) {
     EXPECT_EQ(dlg.Left(), f.Left() + (f.Width() - dlg.Width()) / 2);
     EXPECT_EQ(dlg.Top(), f.Top() + (f.Height() - dlg.Height()) / 2);
   }));
+  // Moved onto a monitor of twice the DPI, the window is laid out anew.
+  RECT rect{};
+  GetWindowRect(f.Handle(), &rect);
+  dpi *= 2;
+  SendMessageW(f.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&rect));
+  for (const Place& p : places) check(p);
 }
 
 // Twelve missing files in a folder with a long Japanese name, the window near the screen's
@@ -212,8 +218,7 @@ TEST_F(MainWindow, TheProgramTakesItsCommandLineAsTheShellWritesIt) {
   MakeDir(dir / L"My Photos");
   const std::wstring inside = dir / L"My Photos\\a.txt", second = dir / L"x.txt";
   for (const auto& p : {inside, second}) WriteFile(p), SetOldTimes(p);
-  const std::wstring exe =
-      rtl::ExtractFileDir(rtl::ExtractFileDir(rtl::ExeName())) + L"\\zelvoran.exe";
+  const auto exe = rtl::ExtractFileDir(rtl::ExtractFileDir(rtl::ExeName())) + L"\\zelvoran.exe";
   std::vector<SeenBox> boxes;  // the question and the report, answered; then the window closed
   auto answer = [&](HWND w) {
     if (!GetWindow(w, GW_OWNER)) return (void)PostMessageW(w, WM_CLOSE, 0, 0);
