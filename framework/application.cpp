@@ -25,6 +25,11 @@ HICON TApplication::Icon(int size) const {
   return icon ? icon : LoadIconW(nullptr, IDI_APPLICATION);
 }
 
+HICON TApplication::LoadIconAt(int size) const {
+  return static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(ApplicationIconId), IMAGE_ICON,
+                                       size, size, LR_DEFAULTCOLOR));
+}
+
 void TApplication::Run(TForm& mainForm) {
   mainForm_ = &mainForm;
   // The form may have closed itself while it was being created.

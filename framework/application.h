@@ -37,6 +37,8 @@ class TApplication {
   std::wstring Title;
   HINSTANCE Instance() const { return GetModuleHandleW(nullptr); }
   HICON Icon(int size) const;
+  // The application icon drawn at this size, for the caller to destroy; null when missing.
+  HICON LoadIconAt(int size) const;
 
   // Shows mainForm and runs the message loop until it closes.
   void Run(TForm& mainForm);

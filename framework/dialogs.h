@@ -11,8 +11,11 @@ namespace fw {
 enum TMsgDlgBtn : unsigned { mbYes = 1, mbNo = 2, mbOK = 4, mbCancel = 8 };
 
 // The program's own message box: no icon, the application title as caption, the top-left
-// corner at (x, y) on the screen, sized to the text. OK or Yes has the focus; Enter presses the
-// focused button; Escape and the title-bar close give Cancel, else No, else OK.
+// corner at (x, y) on the screen unless that would cross the work area's edge, sized to the text
+// and scaled to the owner's DPI. It always fits the work area: a path too wide is shortened in
+// the middle, other lines wrap. Ctrl+C copies the whole text as Windows' own boxes do. OK or Yes
+// has the focus; Enter presses the focused button; Escape and the title-bar close give Cancel,
+// else No, else OK.
 TModalResult MessageDlgPos(const std::wstring& text, unsigned buttons, HWND owner, int x, int y);
 
 // The same at the owner's Left + 10, Top + 10.

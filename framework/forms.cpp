@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "framework/application.h"
+#include "framework/screen.h"
 #include "rtl/files_win.h"
 
 namespace fw {
@@ -68,8 +69,11 @@ RECT ChildRect(HWND h) {
 }
 
 // The Close button's glyph: a door, drawn here so the framework needs no resource of its own.
-HICON MakeDoorIcon() {
-  const int n = 16;
+// Drawn on a 16-pixel grid scaled to the given size.
+HICON MakeDoorIcon(int n) {
+  auto grid = [n](LONG l, LONG t, LONG r, LONG b) {
+    return RECT{MulDiv(l, n, 16), MulDiv(t, n, 16), MulDiv(r, n, 16), MulDiv(b, n, 16)};
+  };
   GdiObject<HBITMAP> color, mask(CreateBitmap(n, n, 1, 1, nullptr));
   MemoryDC memory;
   {
@@ -78,40 +82,53 @@ HICON MakeDoorIcon() {
     color.reset(CreateCompatibleBitmap(screen.get(), n, n));
   }
   const HDC dc = memory.get();
+  const RECT all{0, 0, n, n}, frameRect = grid(3, 1, 13, 15);
   {
     ScopedSelect sel(dc, color.get());
-    RECT all{0, 0, n, n};
     FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
     GdiObject<HBRUSH> frame(CreateSolidBrush(RGB(64, 64, 64)));
     GdiObject<HBRUSH> door(CreateSolidBrush(RGB(160, 96, 32)));
     GdiObject<HBRUSH> knob(CreateSolidBrush(RGB(255, 220, 0)));
-    RECT f{3, 1, 13, 15};
-    FillRect(dc, &f, frame.get());
-    RECT d{4, 2, 12, 15};
+    FillRect(dc, &frameRect, frame.get());
+    const RECT d = grid(4, 2, 12, 15), k = grid(9, 8, 11, 10);
     FillRect(dc, &d, door.get());
-    RECT k{9, 8, 11, 10};
     FillRect(dc, &k, knob.get());
   }
   {
     ScopedSelect sel(dc, mask.get());
-    RECT all{0, 0, n, n};
     FillRect(dc, &all, static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH)));
-    RECT f{3, 1, 13, 15};
-    FillRect(dc, &f, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
+    FillRect(dc, &frameRect, static_cast<HBRUSH>(GetStockObject(BLACK_BRUSH)));
   }
   ICONINFO ii{TRUE, 0, 0, mask.get(), color.get()};
   return CreateIconIndirect(&ii);
 }
 
+// Windows 10 1607 and later: the frame's size at a DPI other than the system's.
+using AdjustForDpiFn = BOOL(WINAPI*)(LPRECT, DWORD, BOOL, DWORD, UINT);
+void AdjustForDpi(RECT& r, DWORD style, DWORD exStyle, int dpi) {
+  static const auto fn = reinterpret_cast<AdjustForDpiFn>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "AdjustWindowRectExForDpi")));
+  if (!fn || !fn(&r, style, FALSE, exStyle, static_cast<UINT>(dpi)))
+    AdjustWindowRectEx(&r, style, FALSE, exStyle);
+}
+
 }  // namespace
+
+GdiObject<HFONT> MakeFont(int height) {
+  return GdiObject<HFONT>(CreateFontW(-height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE,
+                                      SHIFTJIS_CHARSET, OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                      DEFAULT_QUALITY, DEFAULT_PITCH | FF_DONTCARE,
+                                      L"ＭＳ Ｐゴシック"));
+}
 
 // ---- TControl -------------------------------------------------------------------------
 
 TControl::TControl(TForm& parent, const wchar_t* className, DWORD style, DWORD exStyle, int left,
                    int top, int width, int height, const std::wstring& text)
-    : parent_(parent), id_(parent.NextControlId()) {
-  hwnd_ = CreateWindowExW(exStyle, className, text.c_str(), WS_CHILD | WS_VISIBLE | style, left,
-                          top, width, height, parent.Handle(),
+    : parent_(parent), id_(parent.NextControlId()), design_{left, top, width, height} {
+  hwnd_ = CreateWindowExW(exStyle, className, text.c_str(), WS_CHILD | WS_VISIBLE | style,
+                          parent.Scale(left), parent.Scale(top), parent.Scale(width),
+                          parent.Scale(height), parent.Handle(),
                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id_)),
                           Application.Instance(), nullptr);
   if (!hwnd_) throw WindowError(L"コントロールを作成できません。");
@@ -126,6 +143,16 @@ int TControl::Height() const { return HeightOf(hwnd_); }
 bool TControl::Enabled() const { return IsWindowEnabled(hwnd_) != FALSE; }
 void TControl::SetEnabled(bool enabled) { EnableWindow(hwnd_, enabled ? TRUE : FALSE); }
 void TControl::SetFocus() { ::SetFocus(hwnd_); }
+void TControl::StartGroup() {
+  SetWindowLongW(hwnd_, GWL_STYLE, GetWindowLongW(hwnd_, GWL_STYLE) | WS_GROUP);
+}
+
+void TControl::Rescale() {
+  SetWindowPos(hwnd_, nullptr, parent_.Scale(design_.Left), parent_.Scale(design_.Top),
+               parent_.Scale(design_.Width), parent_.Scale(design_.Height),
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  SendMessageW(hwnd_, WM_SETFONT, reinterpret_cast<WPARAM>(parent_.Font()), TRUE);
+}
 
 std::wstring TControl::Text() const { return TextOf(hwnd_); }
 void TControl::SetText(const std::wstring& text) { SetWindowTextW(hwnd_, text.c_str()); }
@@ -136,6 +163,11 @@ TLabel::TLabel(TForm& parent, int left, int top, int width, int height,
                const std::wstring& caption, bool autoSize)
     : TControl(parent, L"STATIC", SS_LEFT | SS_NOPREFIX, 0, left, top, width, height, caption),
       autoSize_(autoSize) {
+  Fit();
+}
+
+void TLabel::Rescale() {
+  TControl::Rescale();
   Fit();
 }
 
@@ -176,9 +208,21 @@ void TButton::Command(WORD code) {
 }
 
 TCloseButton::TCloseButton(TForm& parent, int left, int top, int width, int height)
-    : TButton(parent, left, top, width, height, L"閉じる"), glyph_(MakeDoorIcon()) {
-  SendMessageW(Handle(), BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(glyph_.get()));
+    : TButton(parent, left, top, width, height, L"閉じる") {
+  SetGlyph();
   OnClick = [&parent] { parent.Close(); };
+}
+
+void TCloseButton::Rescale() {
+  TButton::Rescale();
+  SetGlyph();
+}
+
+void TCloseButton::SetGlyph() {
+  // The button shows the new glyph before the old one is destroyed.
+  IconHandle old = std::move(glyph_);
+  glyph_.reset(MakeDoorIcon(parent_.Scale(16)));
+  SendMessageW(Handle(), BM_SETIMAGE, IMAGE_ICON, reinterpret_cast<LPARAM>(glyph_.get()));
 }
 
 TEdit::TEdit(TForm& parent, int left, int top, int width, int height, const std::wstring& text,
@@ -313,21 +357,22 @@ void TTimer::Tick() {
 
 // ---- TForm --------------------------------------------------------------------------------
 
-TForm::TForm(const TFormStyle& style, TForm* owner) : owner_(owner) {
+TForm::TForm(const TFormStyle& style, TForm* owner)
+    : designClient_{style.ClientWidth, style.ClientHeight}, owner_(owner) {
   RegisterFormClass(&TForm::WindowProc);
-  font_.reset(CreateFontW(-12, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, SHIFTJIS_CHARSET,
-                          OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                          DEFAULT_PITCH | FF_DONTCARE, L"ＭＳ Ｐゴシック"));
   // No WS_CLIPCHILDREN: a group box does not paint its inside, so the form must.
   DWORD ws = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU;
   if (style.MinimizeBox) ws |= WS_MINIMIZEBOX;
-  RECT r{0, 0, style.ClientWidth, style.ClientHeight};
-  AdjustWindowRectEx(&r, ws, FALSE, WS_EX_CONTROLPARENT);
+  // Sized at the system's DPI first; the window's own is known once it stands on its monitor.
+  dpi_ = DpiOf(nullptr);
+  RECT r{0, 0, Scale(style.ClientWidth), Scale(style.ClientHeight)};
+  AdjustForDpi(r, ws, WS_EX_CONTROLPARENT, dpi_);
   hwnd_ = CreateWindowExW(WS_EX_CONTROLPARENT, kFormClass, style.Caption.c_str(), ws, style.Left,
                           style.Top, r.right - r.left, r.bottom - r.top,
                           owner ? owner->Handle() : nullptr, nullptr, Application.Instance(),
                           this);
   if (!hwnd_) throw WindowError(L"ウィンドウを作成できません。");
+  ApplyDpi(DpiOf(hwnd_));
 }
 
 TForm::~TForm() {
@@ -346,6 +391,41 @@ void TForm::Created() {
   } catch (...) {
     Application.HandleException();
   }
+}
+
+int TForm::Scale(int length) const { return ScaleToDpi(length, dpi_); }
+
+// The font, the icons and the client size for this DPI; the controls are placed by the caller.
+void TForm::ApplyDpi(int dpi) {
+  const bool resize = dpi != dpi_;
+  dpi_ = dpi;
+  font_ = MakeFont(Scale(12));
+  bigIcon_.reset(Application.LoadIconAt(Scale(32)));
+  smallIcon_.reset(Application.LoadIconAt(Scale(16)));
+  if (bigIcon_) SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon_.get()));
+  if (smallIcon_)
+    SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_.get()));
+  if (resize) {
+    RECT r{0, 0, Scale(designClient_.cx), Scale(designClient_.cy)};
+    AdjustForDpi(r, static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_STYLE)),
+                 static_cast<DWORD>(GetWindowLongW(hwnd_, GWL_EXSTYLE)), dpi_);
+    SetWindowPos(hwnd_, nullptr, 0, 0, r.right - r.left, r.bottom - r.top,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+// Moved onto a monitor of another DPI: everything is laid out again from the design numbers,
+// in the rect the system suggests (it keeps the window on that monitor).
+void TForm::ApplyDpiChange(int dpi, const RECT& suggested) {
+  // The controls take the new font before the old one is deleted, and the old icons are
+  // replaced in the window before they are destroyed.
+  GdiObject<HFONT> oldFont = std::move(font_);
+  IconHandle oldBig = std::move(bigIcon_), oldSmall = std::move(smallIcon_);
+  ApplyDpi(dpi);
+  for (TControl* c : controls_) c->Rescale();
+  SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+               suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  InvalidateRect(hwnd_, nullptr, TRUE);
 }
 
 int TForm::Left() const { return WindowRectOf(hwnd_).left; }
@@ -442,7 +522,8 @@ void TForm::PaintTo(HDC dc, bool erase) {
     FillRect(dc, &client, GetSysColorBrush(COLOR_BTNFACE));
   }
   for (const TBevel& b : bevels_) {
-    RECT r{b.Left, b.Top, b.Left + b.Width, b.Top + b.Height};
+    const int left = Scale(b.Left), top = Scale(b.Top);
+    RECT r{left, top, left + Scale(b.Width), top + Scale(b.Height)};
     DrawEdge(dc, &r, BDR_SUNKENOUTER, BF_RECT);
   }
 }
@@ -521,6 +602,9 @@ LRESULT TForm::Dispatch(UINT msg, WPARAM wp, LPARAM lp) {
         return MAKELRESULT(c->Id(), DC_HASDEFID);
       return 0;
     }
+    case WM_DPICHANGED:
+      ApplyDpiChange(LOWORD(wp), *reinterpret_cast<const RECT*>(lp));
+      return 0;
     case WM_CLOSE:
       Close();
       return 0;

@@ -16,9 +16,18 @@ namespace fw {
 
 class TForm;
 
+// A rect of a 96-DPI layout.
+struct TDesignRect {
+  int Left, Top, Width, Height;
+};
+
+// The forms' font, "ＭＳ Ｐゴシック" in Shift-JIS, at this character height in pixels.
+GdiObject<HFONT> MakeFont(int height);
+
 enum TModalResult { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
 
-// Base of the windowed controls. Position and size are in the parent's client pixels.
+// Base of the windowed controls. They are made from their 96-DPI design rect, scaled to their
+// form's DPI; position and size read back in the parent's client pixels as shown.
 class TControl {
  public:
   TControl(const TControl&) = delete;
@@ -35,6 +44,8 @@ class TControl {
   bool Enabled() const;
   void SetEnabled(bool enabled);
   void SetFocus();
+  // Arrow keys stay inside a group; this control starts the next one.
+  void StartGroup();
 
   std::wstring Text() const;
   void SetText(const std::wstring& text);
@@ -43,6 +54,8 @@ class TControl {
   virtual void Command(WORD /*code*/) {}
   virtual LRESULT Notify(NMHDR* /*header*/) { return 0; }
   virtual void Scroll(WORD /*code*/) {}
+  // Places the control and sets its font anew at its form's DPI.
+  virtual void Rescale();
 
  protected:
   TControl(TForm& parent, const wchar_t* className, DWORD style, DWORD exStyle, int left, int top,
@@ -52,6 +65,7 @@ class TControl {
  private:
   HWND hwnd_ = nullptr;
   int id_ = 0;
+  TDesignRect design_;
 };
 
 class TLabel : public TControl {
@@ -61,6 +75,7 @@ class TLabel : public TControl {
          bool autoSize = false);
   void SetCaption(const std::wstring& caption);
   std::wstring Caption() const { return Text(); }
+  void Rescale() override;
 
  private:
   void Fit();
@@ -81,8 +96,10 @@ class TButton : public TControl {
 class TCloseButton : public TButton {
  public:
   TCloseButton(TForm& parent, int left, int top, int width, int height);
+  void Rescale() override;
 
  private:
+  void SetGlyph();
   IconHandle glyph_;
 };
 
@@ -173,10 +190,9 @@ class TTimer {
 };
 
 // A lowered box painted on its form's surface (no window of its own).
-struct TBevel {
-  int Left, Top, Width, Height;
-};
+using TBevel = TDesignRect;
 
+// The client size is a 96-DPI design size; Left and Top are screen pixels, never scaled.
 struct TFormStyle {
   std::wstring Caption;
   int ClientWidth;
@@ -187,7 +203,9 @@ struct TFormStyle {
 };
 
 // A top-level window with a single, non-resizable border, the buttons' face colour, the
-// application icon and the font "ＭＳ Ｐゴシック" at 12 pixels, Shift-JIS.
+// application icon and the font "ＭＳ Ｐゴシック" at 12 pixels, Shift-JIS; sizes, the font and
+// the icon scaled from 96 DPI to the window's DPI, and again when it moves to a monitor of
+// another DPI.
 class TForm {
  public:
   TForm(const TFormStyle& style, TForm* owner);
@@ -197,6 +215,8 @@ class TForm {
 
   HWND Handle() const { return hwnd_; }
   HFONT Font() const { return font_.get(); }
+  // A 96-DPI design length in this form's pixels.
+  int Scale(int length) const;
 
   // The outer window, in screen pixels.
   int Left() const;
@@ -243,9 +263,14 @@ class TForm {
   TControl* ControlFromHandle(HWND h) const;
   void Paint();
   void PaintTo(HDC dc, bool erase);
+  void ApplyDpi(int dpi);
+  void ApplyDpiChange(int dpi, const RECT& suggested);
 
   HWND hwnd_ = nullptr;
+  int dpi_ = 96;
+  SIZE designClient_;
   GdiObject<HFONT> font_;
+  IconHandle bigIcon_, smallIcon_;
   std::vector<TControl*> controls_;
   std::vector<TTimer*> timers_;
   std::vector<TBevel> bevels_;

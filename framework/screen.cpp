@@ -3,22 +3,27 @@
 
 #include <climits>
 
+#include "framework/gdi.h"
+
 namespace fw {
 
 namespace {
 
-struct VisibleSearch {
-  RECT probe;
-  bool visible;
+struct TitleBarSearch {
+  RECT bar;
+  int minWidth, minHeight;
+  bool reachable;
 };
 
 BOOL CALLBACK CheckMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
-  auto* search = reinterpret_cast<VisibleSearch*>(data);
+  auto* search = reinterpret_cast<TitleBarSearch*>(data);
   MONITORINFO info{};
   info.cbSize = sizeof(info);
   RECT common;
-  if (GetMonitorInfoW(monitor, &info) && IntersectRect(&common, &search->probe, &info.rcWork)) {
-    search->visible = true;
+  if (GetMonitorInfoW(monitor, &info) && IntersectRect(&common, &search->bar, &info.rcWork) &&
+      common.right - common.left >= search->minWidth &&
+      common.bottom - common.top >= search->minHeight) {
+    search->reachable = true;
     return FALSE;
   }
   return TRUE;
@@ -32,32 +37,63 @@ LONG Clamp(long long start, long long length, long long low, long long high) {
   return static_cast<LONG>(start);
 }
 
+// Windows 10 1607 and later; looked up so the program still starts on earlier systems.
+using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+GetDpiForWindowFn GetDpiForWindowPtr() {
+  static const auto fn = reinterpret_cast<GetDpiForWindowFn>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+  return fn;
+}
+
 }  // namespace
 
-RECT PlaceOnScreen(const RECT& window) {
-  // An empty rect intersects nothing, so it is tested as the pixel at its top-left corner.
-  VisibleSearch search{window, false};
-  if (search.probe.right <= window.left && window.left < LONG_MAX) search.probe.right = window.left + 1;
-  if (search.probe.bottom <= window.top && window.top < LONG_MAX) search.probe.bottom = window.top + 1;
-  EnumDisplayMonitors(nullptr, nullptr, CheckMonitor, reinterpret_cast<LPARAM>(&search));
-  if (search.visible) return window;
+int DpiOf(HWND window) {
+  if (window) {
+    if (GetDpiForWindowFn fn = GetDpiForWindowPtr()) {
+      if (const UINT dpi = fn(window)) return static_cast<int>(dpi);
+    }
+  }
+  WindowDC screen = GetClientDC(nullptr);
+  const int dpi = screen ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 0;
+  return dpi > 0 ? dpi : DesignDpi;
+}
 
+RECT WorkAreaNear(const RECT& r) {
   RECT work{};
   MONITORINFO info{};
   info.cbSize = sizeof(info);
-  if (GetMonitorInfoW(MonitorFromRect(&search.probe, MONITOR_DEFAULTTONEAREST), &info))
+  if (GetMonitorInfoW(MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST), &info))
     work = info.rcWork;
-  else if (!SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0))
-    return window;
+  else
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  return work;
+}
 
-  long long width = static_cast<long long>(window.right) - window.left;
-  long long height = static_cast<long long>(window.bottom) - window.top;
+RECT MoveInsideWorkArea(const RECT& r) {
+  // An empty rect has no nearest monitor of its own: its top-left pixel stands for it.
+  RECT probe = r;
+  if (probe.right <= r.left && r.left < LONG_MAX) probe.right = r.left + 1;
+  if (probe.bottom <= r.top && r.top < LONG_MAX) probe.bottom = r.top + 1;
+  const RECT work = WorkAreaNear(probe);
+  if (IsRectEmpty(&work)) return r;
+  const long long width = static_cast<long long>(r.right) - r.left;
+  const long long height = static_cast<long long>(r.bottom) - r.top;
   RECT placed;
-  placed.left = Clamp(window.left, width, work.left, work.right);
-  placed.top = Clamp(window.top, height, work.top, work.bottom);
+  placed.left = Clamp(r.left, width, work.left, work.right);
+  placed.top = Clamp(r.top, height, work.top, work.bottom);
   placed.right = static_cast<LONG>(placed.left + width);
   placed.bottom = static_cast<LONG>(placed.top + height);
   return placed;
+}
+
+RECT PlaceOnScreen(const RECT& window) {
+  // The caption lies below the frame's top edge; the frame itself may be off the screen.
+  const int caption = GetSystemMetrics(SM_CYCAPTION);
+  TitleBarSearch search{window, 40, caption, false};
+  search.bar.top = window.top + GetSystemMetrics(SM_CYFIXEDFRAME);
+  search.bar.bottom = search.bar.top + caption;
+  EnumDisplayMonitors(nullptr, nullptr, CheckMonitor, reinterpret_cast<LPARAM>(&search));
+  return search.reachable ? window : MoveInsideWorkArea(window);
 }
 
 }  // namespace fw

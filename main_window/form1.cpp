@@ -52,6 +52,8 @@ TForm1::TForm1(std::vector<std::wstring> params)
   Form1 = this;
   AddBevel(Bevel2);
   RadioButton1.SetChecked(true);
+  // The radio pair is a group of its own: arrow keys stay inside it.
+  Button2.StartGroup();
   OpenDialog1.Title = L"123";
   OpenDialog1.Filter = L"*.*|*.*";
   Button1.OnClick = [this] { Button1Click(); };
@@ -109,8 +111,8 @@ void TForm1::LoadSettings() {
     auto bounded = [](int v) { return v < -kFarOff ? -kFarOff : v > kFarOff ? kFarOff : v; };
     const int left = bounded(loaded.Left);
     const int top = bounded(loaded.Top);
-    // A position on a monitor since removed, or past a smaller resolution, would hide the
-    // window; one with any part on a work area is kept.
+    // A position whose title bar cannot be grabbed (a monitor since removed, a smaller
+    // resolution, a Top above the screen) would leave the window out of the mouse's reach.
     RECT placed = fw::PlaceOnScreen(RECT{left, top, left + Width(), top + Height()});
     SetPosition(placed.left, placed.top);
     CheckBox1.SetChecked(loaded.A1 == L"on");

@@ -54,6 +54,32 @@ TEST(MessageDialog, SitsAtOwnerOffsetWithTitleTextAndNoIcon) {
             box.rect.right - box.rect.left);
 }
 
+TEST(MessageDialog, CtrlCCopiesTheWholeTextAsWindowsOwnBoxesDo) {
+  TestForm form;
+  const std::wstring path = L"C:\\" + std::wstring(300, L'長') + L"\\file.txt";
+  BYTE keys[256] = {};
+  keys[VK_CONTROL] = 0x80;  // held while the box shows
+  SetKeyboardState(keys);
+  bool typed = false;
+  std::wstring copied;
+  ModalDriver driver({[&](HWND box) {
+    if (!typed) return !(typed = PostMessageW(GetFocus(), WM_KEYDOWN, L'C', 1));
+    if (OpenClipboard(nullptr)) {
+      const HANDLE data = GetClipboardData(CF_UNICODETEXT);
+      if (auto* text = static_cast<const wchar_t*>(GlobalLock(data))) copied = text;
+      GlobalUnlock(data), CloseClipboard();
+    }
+    Answer(box, Key::Escape);
+    return true;
+  }});
+  fw::MessageDlgAt(form, L"変更できなかったもの：1件\n" + path, fw::mbOK | fw::mbCancel);
+  keys[VK_CONTROL] = 0;
+  SetKeyboardState(keys);
+  const std::wstring rule = L"---------------------------\r\n";
+  EXPECT_EQ(copied, rule + L"Zelvoran\r\n" + rule + L"変更できなかったもの：1件\r\n" + path +
+                        L"\r\n" + rule + L"OK   キャンセル   \r\n" + rule);
+}
+
 TEST(MessageDialog, KeysAndTitleBarCloseGiveTheDocumentedAnswers) {
   TestForm form;
   const std::vector<BoxCase> cases = {
@@ -124,14 +150,8 @@ TEST(Dispatch, ExceptionFromATimerTickIsShown) {
   EXPECT_EQ(driver.seen[0].text, L"tick failed");
 }
 
-TEST(Forms, ClientSizeAndPositionAreAsAsked) {
+TEST(Forms, StyleAndProgramTextChangesAreAsAsked) {
   TestForm form;
-  RECT client;
-  GetClientRect(form.Handle(), &client);
-  EXPECT_EQ(client.right, 300);
-  EXPECT_EQ(client.bottom, 120);
-  EXPECT_EQ(form.Left(), 150);
-  EXPECT_EQ(form.Top(), 130);
   LONG style = GetWindowLongW(form.Handle(), GWL_STYLE);
   EXPECT_FALSE(style & WS_THICKFRAME);
   EXPECT_FALSE(style & WS_MAXIMIZEBOX);

@@ -121,7 +121,9 @@ TEST_F(MainWindowSettings, FirstRunTakesTheDesignPlaceAndEachCloseStoresAllFiveV
 
 TEST_F(MainWindowSettings, StoredValuesAreShownAsTheyAreOrWithOneErrorDefaultsOrMovedOnScreen) {
   const unsigned long long one = 1;
-  const int right = WorkArea().right - 20, bottom = WorkArea().bottom - 10;
+  // Just enough of the title bar on the screen to grab it: a caption high and 40 pixels wide.
+  const int barLeft = WorkArea().right - 40, barTop = WorkArea().bottom -
+      GetSystemMetrics(SM_CYCAPTION) - GetSystemMetrics(SM_CYFIXEDFRAME);
   const struct {
     std::function<void()> put;  // over Left 300, Top 250 and an A1 of "on"
     const wchar_t* named;       // the value the one error names; "": no error
@@ -138,7 +140,9 @@ TEST_F(MainWindowSettings, StoredValuesAreShownAsTheyAreOrWithOneErrorDefaultsOr
       {[] { PutAll(5000, 5000, L"on"); }, L"", L""},
       {[] { PutAll(-3000, 100, L"on"); }, L"", L""},
       {[] { PutAll(INT_MAX, INT_MIN, L"on"); }, L"", L""},
-      {[=] { PutAll(right, bottom, L"on"); }, L"", Row(right, bottom, L"on")}};  // a corner shows
+      {[] { PutAll(300, -175, L"on"); }, L"", L""},  // the title bar above the screen
+      {[=] { PutAll(barLeft, barTop + 1, L"on"); }, L"", L""},
+      {[=] { PutAll(barLeft, barTop, L"on"); }, L"", Row(barLeft, barTop, L"on")}};
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
     PutAll(300, 250, L"on");

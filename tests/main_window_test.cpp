@@ -2,8 +2,12 @@
 // The main window's layout, start-up and close, and the command-line batch end to end.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 
+#include "datetime_dialog/form2.h"
+#include "framework/application.h"
+#include "framework/screen.h"
 #include "main_window/form1.h"
 #include "rtl/clock_win.h"
 #include "rtl/files_win.h"
@@ -41,48 +45,192 @@ class MainWindow : public testing::Test {
   TempDir dir;
 };
 
+// Starts a program with this exact command line and waits for its end (a minute at most, then
+// it is ended with 98); meanwhile, about every 50 ms, watch sees its visible top-level windows.
+DWORD RunProgram(const std::wstring& exe, std::wstring command,
+                 const std::function<void(HWND)>& watch = [](HWND) {}) {
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &si, &pi))
+    return 97;
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 60000; Pump(0)) {
+    if (MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 50, QS_ALLINPUT) == WAIT_OBJECT_0) break;
+    for (HWND h = nullptr; (h = FindWindowExW(nullptr, h, nullptr, nullptr)) != nullptr;) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(h, &pid);
+      if (pid == pi.dwProcessId && IsWindowVisible(h)) watch(h);
+    }
+  }
+  TerminateProcess(pi.hProcess, 98);  // no effect once ended
+  WaitForSingleObject(pi.hProcess, 5000);
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hProcess), CloseHandle(pi.hThread);
+  return code;
+}
+
+std::vector<int> ClientSize(HWND h) {
+  RECT r{};
+  GetClientRect(h, &r);
+  return {r.right, r.bottom};
+}
+
 struct Place {
   const fw::TControl* control;
-  int left, top, width, height;
+  fw::TDesignRect design;  // at 96 DPI
   std::wstring text;
 };
 
 }  // namespace
 
-TEST_F(MainWindow, EveryControlIsAtItsPlaceWithItsText) {
+// Every window is its 96-DPI design scaled to the display (at 144 DPI by a test further down).
+TEST_F(MainWindow, LayoutIsTheDesignAtTheDisplaysDpi) {
   form = std::make_unique<zel::TForm1>(std::vector<std::wstring>{});
   zel::TForm1& f = *form;
+  int dpi = fw::DpiOf(f.Handle());
+  const wchar_t* asked = _wgetenv(L"ZEL_ASKED_DPI");  // by the test at 144 DPI
+  EXPECT_EQ(dpi, asked ? _wtoi(asked) : dpi);
+  auto scale = [&dpi](int v) { return MulDiv(v, dpi, 96); };
   EXPECT_EQ(f.Caption(), L"Zelvoran\u3000Ver0.3");
-  RECT client;
-  GetClientRect(f.Handle(), &client);
-  EXPECT_EQ(client.right, 347);
-  EXPECT_EQ(client.bottom, 155);
-  EXPECT_EQ(f.Left(), 200);
-  EXPECT_EQ(f.Top(), 120);
+  EXPECT_EQ(ClientSize(f.Handle()), std::vector<int>({scale(347), scale(155)}));
+  // Positions are screen pixels, never scaled.
+  EXPECT_EQ(std::vector<int>({f.Left(), f.Top()}), std::vector<int>({200, 120}));
+  LOGFONTW font{};
+  GetObjectW(f.Font(), sizeof(font), &font);
+  EXPECT_EQ(font.lfHeight, -scale(12));
   // Positions in client pixels and the texts, as a user sees them.
-  const std::vector<Place> places = {
-      {&f.Button1, 176, 123, 75, 25, L"変更ファイル"},
-      {&f.BitBtn1, 268, 123, 75, 25, L"閉じる"},
-      {&f.Edit1, 3, 3, 340, 20, L""},
-      {&f.RadioButton2, 28, 120, 89, 17, L"1ファイル"},
-      {&f.CheckBox1, 12, 52, 201, 17, L"ディレクトリの日付も変更する（ＮＴ）"},
+  auto check = [&](const Place& p) {
+    const fw::TControl& c = *p.control;
+    EXPECT_EQ(std::vector<int>({c.Left(), c.Top(), c.Width(), c.Height()}),
+              std::vector<int>({scale(p.design.Left), scale(p.design.Top),
+                                scale(p.design.Width), scale(p.design.Height)})) << p.text;
+    EXPECT_EQ(c.Text(), p.text);
   };
-  for (const Place& p : places) {
-    EXPECT_EQ(std::vector<int>({p.control->Left(), p.control->Top(), p.control->Width(),
-                                p.control->Height()}),
-              std::vector<int>({p.left, p.top, p.width, p.height}));
-    EXPECT_EQ(p.control->Text(), p.text);
-  }
+  const std::vector<Place> places = {
+      {&f.Button1, {176, 123, 75, 25}, L"変更ファイル"},
+      {&f.BitBtn1, {268, 123, 75, 25}, L"閉じる"},
+      {&f.Edit1, {3, 3, 340, 20}, L""},
+      {&f.RadioButton2, {28, 120, 89, 17}, L"1ファイル"},
+      {&f.CheckBox1, {12, 52, 201, 17}, L"ディレクトリの日付も変更する（ＮＴ）"}};
+  for (const Place& p : places) check(p);
   EXPECT_TRUE(f.RadioButton1.Checked() && !f.RadioButton2.Checked() && !f.CheckBox1.Checked());
   EXPECT_TRUE(f.Timer1.Enabled());
-  // The labels show the start-up reading in the window's formats.
-  int y, mo, d, hh, mi, s, ms;
-  rtl::DecodeDate(f.ChosenDate, y, mo, d);
-  rtl::DecodeTime(f.ChosenTime, hh, mi, s, ms);
-  EXPECT_EQ(f.Label3.Caption(),
-            std::to_wstring(y) + L"年 " + std::to_wstring(mo) + L"月 " + std::to_wstring(d) + L"日");
-  EXPECT_EQ(f.Label1.Caption(), std::to_wstring(hh) + L"時 " + std::to_wstring(mi) + L"分 " +
-                                    std::to_wstring(s) + L"秒");
+  EXPECT_EQ(f.Label3.Caption(), rtl::FormatDateTime(zel::kDatePattern, f.ChosenDate));
+  // The dialog: its size, one control, and its centring over the main window by outer sizes.
+  ASSERT_TRUE(InDateTimeDialog(f, [&](zel::TForm2& dlg) {
+    EXPECT_EQ(ClientSize(dlg.Handle()), std::vector<int>({scale(199), scale(119)}));
+    check({&dlg.Button2, {112, 84, 75, 25}, L"キャンセル"});
+    EXPECT_EQ(dlg.Left(), f.Left() + (f.Width() - dlg.Width()) / 2);
+    EXPECT_EQ(dlg.Top(), f.Top() + (f.Height() - dlg.Height()) / 2);
+  }));
+  // Moved onto a monitor of twice the DPI, the window is laid out anew.
+  RECT rect{};
+  GetWindowRect(f.Handle(), &rect);
+  dpi *= 2;
+  SendMessageW(f.Handle(), WM_DPICHANGED, MAKEWPARAM(dpi, dpi), reinterpret_cast<LPARAM>(&rect));
+  for (const Place& p : places) check(p);
+}
+
+// Twelve missing files in a folder with a long Japanese name, the window near the screen's
+// corner: the report lists ten of them in a box that lies on the screen.
+TEST_F(MainWindow, AReportOfLongPathsFitsTheScreenAtTheDisplaysDpi) {
+  const std::wstring folder = dir / (std::wstring(120, L'長') + L"\\" + std::wstring(120, L'名'));
+  std::vector<std::wstring> paths;
+  for (int i = 1; i <= 12; ++i) paths.push_back(folder + L"\\file" + std::to_wstring(i) + L".txt");
+  form = StartWith(paths);
+  RECT work{}, r{}, all{}, need{}, has{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  form->SetPosition(work.right - 60, work.bottom - 40);
+  ModalDriver driver({Press(Key::Enter), [&](HWND box) {
+    GetWindowRect(box, &r);
+    EXPECT_TRUE(UnionRect(&all, &r, &work) && EqualRect(&all, &work));
+    const HWND ok = GetDlgItem(box, IDOK), text = FindWindowExW(box, nullptr, L"Static", nullptr);
+    GetWindowRect(ok, &r);
+    EXPECT_EQ(WindowFromPoint(POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2}), ok);
+    // No line is cut: the text, drawn as the static draws it, needs no more room than it has.
+    const std::wstring shown = Describe(box).text;
+    fw::WindowDC dc = fw::GetClientDC(text);
+    fw::ScopedSelect font(dc.get(), reinterpret_cast<HFONT>(SendMessageW(text, WM_GETFONT, 0, 0)));
+    DrawTextW(dc.get(), shown.c_str(), -1, &need, DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS);
+    GetClientRect(text, &has);
+    EXPECT_TRUE(need.right <= has.right && need.bottom <= has.bottom);
+    // Each path shown keeps its drive and, after the cut, its file name.
+    size_t n = 0;
+    const std::wstring drive = dir.path().substr(0, 3);
+    for (size_t at = shown.find(drive); at != std::wstring::npos; at = shown.find(drive, at + 1)) {
+      const std::wstring line = shown.substr(at, shown.find(L'\r', at) - at);
+      const size_t cut = line.find(L'…');
+      EXPECT_TRUE(cut != std::wstring::npos &&
+                  line.find(L"\\file" + std::to_wstring(++n) + L".txt", cut) != std::wstring::npos)
+          << line;
+    }
+    EXPECT_EQ(n, 10u);
+    PostMessageW(ok, BM_CLICK, 0, 0);
+    return true;
+  }});
+  form->Show();
+  EXPECT_TRUE(driver.Done());
+}
+
+// The two checks above in a copy of this program started with the display at 144 DPI, as
+// Windows sets a scaled display before a program starts.
+TEST(MainWindowAt144Dpi, IsTheDesignScaledByOneAndAHalf) {
+  const wchar_t desktop[] = L"Control Panel\\Desktop";
+  DWORD old = 0, size = sizeof(old), dpi = 144;
+  const bool had = RegGetValueW(HKEY_CURRENT_USER, desktop, L"LogPixels", RRF_RT_REG_DWORD,
+                                nullptr, &old, &size) == ERROR_SUCCESS;
+  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, desktop, L"LogPixels", REG_DWORD, &dpi, 4), 0);
+  SetEnvironmentVariableW(L"ZEL_ASKED_DPI", L"144");
+  EXPECT_EQ(RunProgram(rtl::ExeName(), L"copy --gtest_filter=MainWindow.*DisplaysDpi"), 0u);
+  SetEnvironmentVariableW(L"ZEL_ASKED_DPI", nullptr);
+  had ? RegSetKeyValueW(HKEY_CURRENT_USER, desktop, L"LogPixels", REG_DWORD, &old, 4)
+      : RegDeleteKeyValueW(HKEY_CURRENT_USER, desktop, L"LogPixels");
+}
+
+TEST_F(MainWindow, ArrowKeysStayInsideTheRadioPair) {
+  form = StartWith({});
+  zel::TForm1& f = *form;
+  f.Show();
+  f.RadioButton1.SetFocus();
+  const fw::TControl* checked = &f.RadioButton1;
+  // Tab leaves the pair for Button2; arrows from there (null) never come back into it.
+  for (auto [key, to] : std::vector<std::pair<WPARAM, const fw::TControl*>>{
+           {VK_DOWN, &f.RadioButton2}, {VK_DOWN, &f.RadioButton1}, {VK_RIGHT, &f.RadioButton2},
+           {VK_UP, &f.RadioButton1}, {VK_LEFT, &f.RadioButton2}, {VK_TAB, &f.Button2},
+           {VK_DOWN, nullptr}, {VK_DOWN, nullptr}, {VK_UP, nullptr}, {VK_UP, nullptr}}) {
+    MSG m{GetFocus(), WM_KEYDOWN, key, 1, 0, {}};  // as the program's message loop hands it on
+    fw::Application.IsDialogMessageFor(m);
+    if (to == &f.RadioButton1 || to == &f.RadioButton2) checked = to;
+    const HWND at = GetFocus();
+    const bool inPair = at == f.RadioButton1.Handle() || at == f.RadioButton2.Handle();
+    EXPECT_TRUE((to ? at == to->Handle() : !inPair && GetParent(at) == f.Handle()) &&
+                f.RadioButton1.Checked() == (checked == &f.RadioButton1) &&
+                f.RadioButton2.Checked() == (checked == &f.RadioButton2))
+        << key;
+  }
+}
+
+// The program itself, given a quoted folder that ends in a backslash, as the shell passes a
+// folder, and a second path: both are stamped.
+TEST_F(MainWindow, TheProgramTakesItsCommandLineAsTheShellWritesIt) {
+  MakeDir(dir / L"My Photos");
+  const std::wstring inside = dir / L"My Photos\\a.txt", second = dir / L"x.txt";
+  for (const auto& p : {inside, second}) WriteFile(p), SetOldTimes(p);
+  const auto exe = rtl::ExtractFileDir(rtl::ExtractFileDir(rtl::ExeName())) + L"\\zelvoran.exe";
+  std::vector<SeenBox> boxes;  // the question and the report, answered; then the window closed
+  auto answer = [&](HWND w) {
+    if (!GetWindow(w, GW_OWNER)) return (void)PostMessageW(w, WM_CLOSE, 0, 0);
+    if (!boxes.empty() && boxes.back().hwnd == w) return;
+    boxes.push_back(Describe(w));
+    PostMessageW(GetDlgItem(w, boxes.size() == 1 ? IDYES : IDOK), BM_CLICK, 0, 0);
+  };
+  EXPECT_EQ(RunProgram(exe, L"zelvoran \"" + dir / L"My Photos\\\" " + second, answer), 0u);
+  ASSERT_EQ(boxes.size(), 2u);
+  EXPECT_EQ(boxes[1].text.substr(boxes[1].text.size() - 7), L"に変更しました") << boxes[1].text;
+  EXPECT_NE(Ticks(WriteTime(inside)), kOld);
+  EXPECT_NE(Ticks(WriteTime(second)), kOld);
 }
 
 TEST_F(MainWindow, ScratchFileIsGoneAfterStartUpAndAfterClose) {
