@@ -195,7 +195,8 @@ bool TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
       BatchEnded();
       break;
     case WM_ENDSESSION:
-      // The process may end as soon as this returns: close now, as the user would.
+      // The process may end as soon as this returns: close now, as the user would. The question
+      // before it (WM_QUERYENDSESSION) stops nothing, since the end may still be cancelled.
       if (wp) Close();
       break;
     default:

@@ -11,17 +11,16 @@ const wchar_t kFolderTitle[] = L"ディレクトリを選んで下さい";
 }  // namespace
 
 void TForm1::Button1Click() {
-  std::wstring target;
   if (RadioButton2.Checked()) {
     OpenDialog1.Title = kOneFileTitle;
     if (!OpenDialog1.Execute(Handle())) return;
-    target = OpenDialog1.FileName;
+    Edit1.SetText(OpenDialog1.FileName);
   } else {
-    target = BrowseForFolder();
-    if (target.empty()) return;
+    std::wstring path = BrowseForFolder();
+    if (path.empty()) return;
+    Edit1.SetText(path);
   }
   if (BatchRunning()) return;  // one started while the picker was open
-  Edit1.SetText(target);
   // The target is what Edit1 shows, so the report and the field cannot disagree.
   StartBatch({Edit1.Text()});
 }

@@ -50,10 +50,8 @@ struct Started {
     PostMessageW(form.Handle(), WM_DROPFILES, WPARAM(ShellDrop(dropped)), 0);
   }
   bool Progress() {  // the progress window shows
-    for (progress = nullptr;
-         (progress = FindWindowExW(nullptr, progress, L"ZelvoranForm", L"Zelvoran"));)
-      if (GetWindow(progress, GW_OWNER) == form.Handle() && IsWindowVisible(progress)) return true;
-    return false;
+    progress = FindWindowExW(nullptr, nullptr, L"ZelvoranForm", L"Zelvoran");
+    return progress && IsWindowVisible(progress) && GetWindow(progress, GW_OWNER) == form.Handle();
   }
 };
 
