@@ -50,9 +50,6 @@ class TForm1 : public fw::TForm {
   rtl::TDateTime ChosenTime = 0;
   rtl::TDateTime StampingInstant() const;
   rtl::TDateTime TimeCorrection() const { return stamper_.TimeCorrection; }
-  const std::vector<std::wstring>& Params() const { return params_; }
-  // The outcome of the last batch.
-  const TStampResult& LastResult() const { return stamper_.Result; }
 
   void StampPath(const std::wstring& path, rtl::TDateTime instant);
   void ReportChanged();

@@ -76,13 +76,13 @@ TEST_F(MainWindow, EveryControlIsAtItsPlaceWithItsText) {
   EXPECT_TRUE(f.RadioButton1.Checked() && !f.RadioButton2.Checked() && !f.CheckBox1.Checked());
   EXPECT_TRUE(f.Timer1.Enabled());
   // The labels show the start-up reading in the window's formats.
-  int y, mo, d, hh, mi, s, ms;
+  int y, mo, d;
   rtl::DecodeDate(f.ChosenDate, y, mo, d);
-  rtl::DecodeTime(f.ChosenTime, hh, mi, s, ms);
+  const rtl::TDateTimeParts t = rtl::DecodeDateTime(f.ChosenTime);
   EXPECT_EQ(f.Label3.Caption(),
             std::to_wstring(y) + L"年 " + std::to_wstring(mo) + L"月 " + std::to_wstring(d) + L"日");
-  EXPECT_EQ(f.Label1.Caption(), std::to_wstring(hh) + L"時 " + std::to_wstring(mi) + L"分 " +
-                                    std::to_wstring(s) + L"秒");
+  EXPECT_EQ(f.Label1.Caption(), std::to_wstring(t.Hour) + L"時 " + std::to_wstring(t.Minute) + L"分 " +
+                                    std::to_wstring(t.Second) + L"秒");
 }
 
 TEST_F(MainWindow, ScratchFileIsGoneAfterStartUpAndAfterClose) {

@@ -138,14 +138,15 @@ TEST_F(Stamping, FailuresInWalkOrderAndWhichFilesCanBeStamped) {
   Paths expected;
   std::function<void(const std::wstring&)> list = [&](const std::wstring& dir) {
     WIN32_FIND_DATAW e;
-    rtl::FindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &e));
-    for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &e)) {
+    const HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &e);
+    for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &e)) {
       const std::wstring path = dir + L"\\" + e.cFileName;
       if (e.cFileName[0] == L'.') continue;
       if (e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) list(path);
       if ((e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || path == readOnly || path == locked)
         expected.push_back(path);
     }
+    FindClose(find);
   };
   list(tree);
   expected.push_back(tree);
