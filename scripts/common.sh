@@ -57,15 +57,20 @@ zel_display() {
   fi
 }
 
-# Starts the program under Wine in the background (ZEL_PID) and waits, at most 20 s, for its
-# main window to be shown (its X id in ZEL_WINDOW). Fails when the program ends or no window
-# shows in time.
+# The main window's title, "Zelvoran　Ver0.3"; the program's message boxes are "Zelvoran".
+ZEL_MAIN_WINDOW='^Zelvoran.+Ver'
+
+# zel_start_program TITLE EXE [ARG...]: starts the program under Wine in the background
+# (ZEL_PID) and waits, at most 20 s, for a window whose title matches the regular expression
+# TITLE to be shown (its X id in ZEL_WINDOW). Fails when the program ends or none shows in time.
 zel_start_program() {
+  local title=$1
+  shift
   wine "$@" </dev/null >/dev/null 2>&1 &
   ZEL_PID=$!
   ZEL_WINDOW=
   for _ in $(seq 100); do
-    ZEL_WINDOW=$(xdotool search --onlyvisible --name '^Zelvoran' 2>/dev/null | head -1 || true)
+    ZEL_WINDOW=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | head -1 || true)
     [ -n "$ZEL_WINDOW" ] && return 0
     kill -0 "$ZEL_PID" 2>/dev/null || return 1
     sleep 0.2
