@@ -55,7 +55,6 @@ class TForm1 : public fw::TForm {
   rtl::TDateTime ChosenTime = 0;
   rtl::TDateTime StampingInstant() const;
   rtl::TDateTime TimeCorrection() const { return stamper_.TimeCorrection; }
-  const std::vector<std::wstring>& Params() const { return params_; }
   // The outcome of the last batch, once it has ended.
   const TStampResult& LastResult() const { return stamper_.Result; }
   // A batch runs on a worker thread from its start until its end is handled here; meanwhile

@@ -6,37 +6,6 @@
 namespace rtl {
 namespace {
 
-constexpr std::uint64_t TicksPerMSec = 10000;
-constexpr std::uint64_t TicksPerDay = 864000000000;
-
-std::uint64_t Ticks(const FILETIME& ft) {
-  return static_cast<std::uint64_t>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
-}
-
-TDateTime TicksToDateTime(std::uint64_t ticks) {
-  const TDateTime date = EncodeDate(1601, 1, 1) + static_cast<double>(ticks / TicksPerDay);
-  if (date > MaxDateTime)
-    throw EConvertError(L"ファイル時刻が 9999年12月31日 より後です");
-  return ComposeDateTime(date, static_cast<double>(ticks % TicksPerDay) / static_cast<double>(TicksPerDay));
-}
-
-}  // namespace
-
-TClockReading ReadClock() {
-  SYSTEMTIME st;
-  GetLocalTime(&st);
-  return {EncodeDate(st.wYear, st.wMonth, st.wDay),
-          EncodeTime(st.wHour, st.wMinute, st.wSecond, st.wMilliseconds)};
-}
-
-TDateTime Now() {
-  const TClockReading r = ReadClock();
-  return ComposeDateTime(r.Date, r.Time);
-}
-
-TDateTime Date() { return ReadClock().Date; }
-TDateTime Time() { return ReadClock().Time; }
-
 SYSTEMTIME DateTimeToSystemTime(TDateTime value) {
   const TDateTimeParts p = DecodeDateTime(value);
   if (p.Year < 1601)
@@ -54,9 +23,18 @@ SYSTEMTIME DateTimeToSystemTime(TDateTime value) {
   return st;
 }
 
-TDateTime SystemTimeToDateTime(const SYSTEMTIME& st) {
-  return ComposeDateTime(EncodeDate(st.wYear, st.wMonth, st.wDay),
-                         EncodeTime(st.wHour, st.wMinute, st.wSecond, st.wMilliseconds));
+}  // namespace
+
+TClockReading ReadClock() {
+  SYSTEMTIME st;
+  GetLocalTime(&st);
+  return {EncodeDate(st.wYear, st.wMonth, st.wDay),
+          EncodeTime(st.wHour, st.wMinute, st.wSecond, st.wMilliseconds)};
+}
+
+TDateTime Now() {
+  const TClockReading r = ReadClock();
+  return ComposeDateTime(r.Date, r.Time);
 }
 
 FILETIME DateTimeToFileTime(TDateTime value) {
@@ -67,10 +45,13 @@ FILETIME DateTimeToFileTime(TDateTime value) {
   return ft;
 }
 
-TDateTime FileTimeToDateTime(const FILETIME& ft) {
-  return TicksToDateTime(Ticks(ft) / TicksPerMSec * TicksPerMSec);
+TDateTime FileTimeToDateTimePrecise(const FILETIME& ft) {
+  constexpr std::uint64_t TicksPerDay = 864000000000;
+  const std::uint64_t ticks = std::uint64_t{ft.dwHighDateTime} << 32 | ft.dwLowDateTime;
+  const TDateTime date = EncodeDate(1601, 1, 1) + static_cast<double>(ticks / TicksPerDay);
+  if (date > MaxDateTime)
+    throw EConvertError(L"ファイル時刻が 9999年12月31日 より後です");
+  return ComposeDateTime(date, static_cast<double>(ticks % TicksPerDay) / static_cast<double>(TicksPerDay));
 }
-
-TDateTime FileTimeToDateTimePrecise(const FILETIME& ft) { return TicksToDateTime(Ticks(ft)); }
 
 }  // namespace rtl

@@ -8,8 +8,6 @@ namespace rtl {
 
 // The local clock, to the millisecond.
 TDateTime Now();
-TDateTime Date();  // today, fraction 0
-TDateTime Time();  // time of day, below 1
 
 // Date and time from a single read, so a reading across midnight stays consistent.
 struct TClockReading {
@@ -18,15 +16,10 @@ struct TClockReading {
 };
 TClockReading ReadClock();
 
-// Broken-down time to the nearest millisecond, and back. SYSTEMTIME covers 1601..30827, so
-// DateTimeToSystemTime throws EConvertError for years before 1601.
-SYSTEMTIME DateTimeToSystemTime(TDateTime value);
-TDateTime SystemTimeToDateTime(const SYSTEMTIME& st);
-
-// FILETIME (100 ns since 1601-01-01) with no zone conversion, to the millisecond.
-FILETIME DateTimeToFileTime(TDateTime value);    // throws EConvertError before 1601
-TDateTime FileTimeToDateTime(const FILETIME& ft);  // truncates below a millisecond
-// The same at the full 100 ns, as far as a double holds it (about a microsecond today).
+// FILETIME (100 ns since 1601-01-01) with no zone conversion, to the millisecond; throws
+// EConvertError before 1601.
+FILETIME DateTimeToFileTime(TDateTime value);
+// Back at the full 100 ns, as far as a double holds it (about a microsecond today).
 TDateTime FileTimeToDateTimePrecise(const FILETIME& ft);
 
 }  // namespace rtl

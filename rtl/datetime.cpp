@@ -13,6 +13,15 @@ constexpr long EpochDay = 693593;
 constexpr long LastDay = 3652058;  // 9999-12-31
 constexpr long long MSecsPerDayInt = 86400000;
 
+bool IsLeapYear(int year) {
+  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+}
+
+int DaysInMonth(int year, int month) {
+  static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return month == 2 && IsLeapYear(year) ? 29 : days[month - 1];
+}
+
 long DayNumber(int year, int month, int day) {
   static const int before[12] = {0, 31, 59, 90, 120, 151, 181, 212, 243, 273, 304, 334};
   const long y = year - 1;
@@ -60,17 +69,6 @@ bool TryDecode(TDateTime value, TDateTimeParts& p) {
   return true;
 }
 
-}  // namespace
-
-bool IsLeapYear(int year) {
-  return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
-}
-
-int DaysInMonth(int year, int month) {
-  static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-  return month == 2 && IsLeapYear(year) ? 29 : days[month - 1];
-}
-
 bool TryEncodeDate(int year, int month, int day, TDateTime& result) {
   if (year < 1 || year > 9999 || month < 1 || month > 12 || day < 1 ||
       day > DaysInMonth(year, month))
@@ -86,6 +84,8 @@ bool TryEncodeTime(int hour, int min, int sec, int msec, TDateTime& result) {
   result = (((hour * 60 + min) * 60 + sec) * 1000 + msec) / MSecsPerDay;
   return true;
 }
+
+}  // namespace
 
 TDateTime EncodeDate(int year, int month, int day) {
   TDateTime result = 0;
@@ -119,14 +119,6 @@ void DecodeDate(TDateTime value, int& year, int& month, int& day) {
   day = p.Day;
 }
 
-void DecodeTime(TDateTime value, int& hour, int& min, int& sec, int& msec) {
-  const TDateTimeParts p = DecodeDateTime(value);
-  hour = p.Hour;
-  min = p.Minute;
-  sec = p.Second;
-  msec = p.Millisecond;
-}
-
 TDateTime DateOf(TDateTime value) { return std::trunc(value); }
 
 TDateTime TimeOf(TDateTime value) {
@@ -136,28 +128,6 @@ TDateTime TimeOf(TDateTime value) {
 
 TDateTime ComposeDateTime(TDateTime date, TDateTime time) {
   return date >= 0 ? date + time : date - time;
-}
-
-std::int32_t DateTimeToFileDate(TDateTime value) {
-  TDateTimeParts p{};
-  if (!TryDecode(value, p) || p.Year < 1980 || p.Year > 2107) return 0;
-  const auto date = static_cast<std::uint32_t>((p.Year - 1980) << 9 | p.Month << 5 | p.Day);
-  const auto time = static_cast<std::uint32_t>(p.Hour << 11 | p.Minute << 5 | p.Second / 2);
-  return static_cast<std::int32_t>(date << 16 | time);
-}
-
-TDateTime FileDateToDateTime(std::int32_t fileDate) {
-  const auto packed = static_cast<std::uint32_t>(fileDate);
-  const auto date = static_cast<int>(packed >> 16);
-  const auto time = static_cast<int>(packed & 0xFFFF);
-  TDateTime d = 0, t = 0;
-  if (!TryEncodeDate(1980 + (date >> 9), date >> 5 & 15, date & 31, d) ||
-      !TryEncodeTime(time >> 11, time >> 5 & 63, (time & 31) * 2, 0, t)) {
-    wchar_t text[64];
-    std::swprintf(text, 64, L"ファイルの日付 (0x%08X) が正しくありません", packed);
-    throw EConvertError(text);
-  }
-  return d + t;
 }
 
 }  // namespace rtl

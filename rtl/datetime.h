@@ -3,7 +3,6 @@
 // fraction the time of day; for a negative value the date is the whole part toward zero and
 // the time is the fraction's magnitude (-1.25 is 1899-12-29 06:00).
 #pragma once
-#include <cstdint>
 #include <string>
 
 #include "rtl/exceptions.h"
@@ -12,21 +11,14 @@ namespace rtl {
 
 using TDateTime = double;
 
-constexpr double HoursPerDay = 24;
-constexpr double MinsPerDay = 24 * 60;
 constexpr double SecsPerDay = 24 * 60 * 60;
 constexpr double MSecsPerDay = 24.0 * 60 * 60 * 1000;
 constexpr TDateTime MinDateTime = -693593.0;            // 0001-01-01 00:00
 constexpr TDateTime MaxDateTime = 2958465.99999999;     // 9999-12-31 23:59:59.999
 
-bool IsLeapYear(int year);
-int DaysInMonth(int year, int month);
-
 // Throw EConvertError for fields out of range (years 1..9999).
 TDateTime EncodeDate(int year, int month, int day);
 TDateTime EncodeTime(int hour, int min, int sec, int msec);
-bool TryEncodeDate(int year, int month, int day, TDateTime& result);
-bool TryEncodeTime(int hour, int min, int sec, int msec, TDateTime& result);
 
 // All fields of one value, the time rounded to the nearest millisecond (a round-up to 24:00
 // carries into the next calendar day). Throws EConvertError outside 0001-01-01..9999-12-31.
@@ -36,7 +28,6 @@ struct TDateTimeParts {
 };
 TDateTimeParts DecodeDateTime(TDateTime value);
 void DecodeDate(TDateTime value, int& year, int& month, int& day);
-void DecodeTime(TDateTime value, int& hour, int& min, int& sec, int& msec);
 
 // The date alone (whole part toward zero) and the time of day alone (fraction's magnitude).
 TDateTime DateOf(TDateTime value);
@@ -44,12 +35,5 @@ TDateTime TimeOf(TDateTime value);
 // The instant of a date and a time of day, the inverse of DateOf/TimeOf: before 1899-12-30
 // the time is subtracted, since the fraction's magnitude is the time there.
 TDateTime ComposeDateTime(TDateTime date, TDateTime time);
-
-// DOS file date: date in the high word (years since 1980: 7 bits, month: 4, day: 5), time in
-// the low word (hour: 5, minute: 6, seconds / 2: 5). Seconds round down to an even number.
-// 0 where the value does not fit (before 1980, after 2107).
-std::int32_t DateTimeToFileDate(TDateTime value);
-// Throws EConvertError when the packed fields are not a valid date and time.
-TDateTime FileDateToDateTime(std::int32_t fileDate);
 
 }  // namespace rtl

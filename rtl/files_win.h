@@ -19,15 +19,6 @@ struct TKernelHandleTraits {
 };
 using FileHandle = THandle<TKernelHandleTraits>;
 
-// A FindFirstFile listing.
-struct TFindTraits {
-  using Type = HANDLE;
-  static Type Empty() noexcept { return INVALID_HANDLE_VALUE; }
-  static bool IsValid(Type h) noexcept { return h != INVALID_HANDLE_VALUE; }
-  static bool Close(Type h) noexcept { return FindClose(h) != FALSE; }
-};
-using FindHandle = THandle<TFindTraits>;
-
 // The system's message for an error code, without the trailing line break.
 std::wstring SysErrorMessage(unsigned long errorCode);
 

@@ -21,9 +21,6 @@ TFormatSettings Load() {
   TFormatSettings fs;
   Read(LOCALE_SSHORTDATE, fs.ShortDateFormat);
   Read(LOCALE_STIMEFORMAT, fs.LongTimeFormat);
-  std::wstring separator;
-  Read(LOCALE_STIME, separator);
-  if (!separator.empty()) fs.TimeSeparator = separator[0];
   Read(LOCALE_S1159, fs.TimeAMString);
   Read(LOCALE_S2359, fs.TimePMString);
   for (LCTYPE i = 0; i < 12; ++i) {
@@ -46,7 +43,5 @@ const TFormatSettings& FormatSettings() {
 }
 
 std::wstring DateTimeToStr(TDateTime value) { return DateTimeToStr(value, FormatSettings()); }
-
-TDateTime StrToTime(const std::wstring& text) { return StrToTime(text, FormatSettings()); }
 
 }  // namespace rtl

@@ -9,8 +9,7 @@ namespace rtl {
 // The user's date and time formats and names from the Windows locale, read once.
 const TFormatSettings& FormatSettings();
 
-// Shortcuts with the user's settings.
+// DateTimeToStr with the user's settings.
 std::wstring DateTimeToStr(TDateTime value);
-TDateTime StrToTime(const std::wstring& text);
 
 }  // namespace rtl

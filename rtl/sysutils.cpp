@@ -91,6 +91,23 @@ std::wstring FormatWindowsPicture(const std::wstring& picture, const TDateTimePa
   return out;
 }
 
+bool TryStrToInt(const std::wstring& text, int& value) {
+  size_t i = 0;
+  const bool negative = !text.empty() && text[0] == L'-';
+  if (!text.empty() && (text[0] == L'-' || text[0] == L'+')) i = 1;
+  if (i == text.size()) return false;
+  std::int64_t magnitude = 0;
+  for (; i < text.size(); ++i) {
+    if (text[i] < L'0' || text[i] > L'9') return false;
+    magnitude = magnitude * 10 + (text[i] - L'0');
+    if (magnitude > std::int64_t{INT32_MAX} + 1) return false;
+  }
+  const std::int64_t v = negative ? -magnitude : magnitude;
+  if (v > INT32_MAX) return false;
+  value = static_cast<int>(v);
+  return true;
+}
+
 }  // namespace
 
 std::wstring FormatDateTime(const std::wstring& pattern, TDateTime value) {
@@ -149,23 +166,6 @@ std::wstring DateTimeToStr(TDateTime value, const TFormatSettings& settings) {
   return s;
 }
 
-bool TryStrToInt(const std::wstring& text, int& value) {
-  size_t i = 0;
-  const bool negative = !text.empty() && text[0] == L'-';
-  if (!text.empty() && (text[0] == L'-' || text[0] == L'+')) i = 1;
-  if (i == text.size()) return false;
-  std::int64_t magnitude = 0;
-  for (; i < text.size(); ++i) {
-    if (text[i] < L'0' || text[i] > L'9') return false;
-    magnitude = magnitude * 10 + (text[i] - L'0');
-    if (magnitude > std::int64_t{INT32_MAX} + 1) return false;
-  }
-  const std::int64_t v = negative ? -magnitude : magnitude;
-  if (v > INT32_MAX) return false;
-  value = static_cast<int>(v);
-  return true;
-}
-
 int StrToInt(const std::wstring& text) {
   int value = 0;
   if (!TryStrToInt(text, value)) throw EConvertError(L"'" + text + L"' は正しい整数値ではありません");
@@ -173,61 +173,6 @@ int StrToInt(const std::wstring& text) {
 }
 
 std::wstring IntToStr(int value) { return std::to_wstring(value); }
-
-TDateTime StrToTime(const std::wstring& text, const TFormatSettings& settings) {
-  size_t i = 0;
-  const auto skipBlanks = [&] {
-    while (i < text.size() && text[i] == L' ') ++i;
-  };
-  // Up to three numbers, blanks around each, separated by the time separator.
-  int fields[3] = {0, 0, 0};
-  int count = 0;
-  bool valid = true;
-  while (valid && count < 3) {
-    skipBlanks();
-    const size_t start = i;
-    int v = 0;
-    while (i < text.size() && text[i] >= L'0' && text[i] <= L'9' && i - start < 4)
-      v = v * 10 + (text[i++] - L'0');
-    valid = i > start;
-    fields[count++] = v;
-    skipBlanks();
-    if (i == text.size() || text[i] != settings.TimeSeparator) break;
-    ++i;
-  }
-  TDateTime result = 0;
-  if (!valid || count < 2 || i != text.size() ||
-      !TryEncodeTime(fields[0], fields[1], fields[2], 0, result))
-    throw EConvertError(L"'" + text + L"' は正しい時刻ではありません");
-  return result;
-}
-
-std::wstring Format(const std::wstring& format, const std::vector<int>& args) {
-  std::wstring out;
-  size_t next = 0;
-  for (size_t i = 0; i < format.size(); ++i) {
-    if (format[i] != L'%') {
-      out += format[i];
-      continue;
-    }
-    size_t j = i + 1;
-    if (j < format.size() && format[j] == L'%') {
-      out += L'%';
-      i = j;
-      continue;
-    }
-    size_t width = 0;
-    while (j < format.size() && format[j] >= L'0' && format[j] <= L'9' && width < 1000)
-      width = width * 10 + static_cast<size_t>(format[j++] - L'0');
-    if (j >= format.size() || Lower(format[j]) != L'd' || next >= args.size())
-      throw EConvertError(L"書式 '" + format + L"' が正しくないか、引数と合いません");
-    const std::wstring number = std::to_wstring(args[next++]);
-    if (number.size() < width) out.append(width - number.size(), L' ');
-    out += number;
-    i = j;
-  }
-  return out;
-}
 
 std::wstring ExtractFileDir(const std::wstring& path) {
   const auto isSep = [](wchar_t c) { return c == L'\\' || c == L'/'; };

@@ -3,7 +3,6 @@
 // user's formats arrive in a TFormatSettings (see locale_win.h for the user's own).
 #pragma once
 #include <string>
-#include <vector>
 
 #include "rtl/datetime.h"
 
@@ -13,7 +12,6 @@ struct TFormatSettings {
   // Windows locale notation, as GetLocaleInfo gives it: "yyyy/MM/dd", "H:mm:ss", ...
   std::wstring ShortDateFormat = L"yyyy/MM/dd";
   std::wstring LongTimeFormat = L"H:mm:ss";
-  wchar_t TimeSeparator = L':';
   std::wstring TimeAMString = L"午前";
   std::wstring TimePMString = L"午後";
   std::wstring ShortMonthNames[12];
@@ -31,14 +29,7 @@ std::wstring DateTimeToStr(TDateTime value, const TFormatSettings& settings);
 
 // Decimal with an optional sign and nothing else; EConvertError names the text otherwise.
 int StrToInt(const std::wstring& text);
-bool TryStrToInt(const std::wstring& text, int& value);
 std::wstring IntToStr(int value);
-
-// "h:n[:s]" with the settings' time separator; blanks around the numbers are allowed.
-TDateTime StrToTime(const std::wstring& text, const TFormatSettings& settings);
-
-// printf-style %d, %Nd (right-aligned in N places, blank-padded) and %%.
-std::wstring Format(const std::wstring& format, const std::vector<int>& args);
 
 // The folder part of a path: no trailing separator except for a drive root ("C:\").
 std::wstring ExtractFileDir(const std::wstring& path);

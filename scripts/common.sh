@@ -57,6 +57,40 @@ zel_display() {
   fi
 }
 
+# The main window's title, "Zelvoran　Ver0.3"; the program's message boxes are "Zelvoran".
+ZEL_MAIN_WINDOW='^Zelvoran.+Ver'
+
+# zel_start_program TITLE EXE [ARG...]: starts the program under Wine in the background
+# (ZEL_PID) and waits, at most 20 s, for a window whose title matches the regular expression
+# TITLE to be shown (its X id in ZEL_WINDOW). Fails when the program ends or none shows in time.
+zel_start_program() {
+  local title=$1
+  shift
+  wine "$@" </dev/null >/dev/null 2>&1 &
+  ZEL_PID=$!
+  ZEL_WINDOW=
+  for _ in $(seq 100); do
+    ZEL_WINDOW=$(xdotool search --onlyvisible --name "$title" 2>/dev/null | head -1 || true)
+    [ -n "$ZEL_WINDOW" ] && return 0
+    kill -0 "$ZEL_PID" 2>/dev/null || return 1
+    sleep 0.2
+  done
+  return 1
+}
+
+# Closes the program politely (WM_CLOSE), so it runs its own close handling and saves its
+# settings, and waits at most 10 s; returns its exit status, 124 when it had to be killed.
+zel_close_program() {
+  wine taskkill /IM zelvoran.exe >/dev/null 2>&1 || true
+  for _ in $(seq 100); do kill -0 "$ZEL_PID" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$ZEL_PID" 2>/dev/null; then
+    kill "$ZEL_PID" 2>/dev/null || true
+    wait "$ZEL_PID" 2>/dev/null || true
+    return 124
+  fi
+  wait "$ZEL_PID"
+}
+
 zel_cleanup() {
   [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null || true
   [ -n "${ZEL_XVFB_PID:-}" ] && kill "$ZEL_XVFB_PID" 2>/dev/null || true

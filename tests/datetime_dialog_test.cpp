@@ -40,8 +40,8 @@ void Fill(zel::TForm2& dlg, const wchar_t* h, const wchar_t* n, const wchar_t* s
 // "h:n:s" as the fields show it, the spinners' positions, the calendar's date.
 std::wstring Fields(const zel::TForm2& d) {
   return d.Edit4.Text() + L":" + d.Edit5.Text() + L":" + d.edit6.Text() + L" " +
-         rtl::Format(L"%d:%d:%d ", {d.UpDown4.Position(), d.UpDown5.Position(),
-                                    d.UpDown6.Position()}) +
+         std::to_wstring(d.UpDown4.Position()) + L":" + std::to_wstring(d.UpDown5.Position()) + L":" +
+         std::to_wstring(d.UpDown6.Position()) + L" " +
          rtl::FormatDateTime(L"yyyy-mm-dd", d.DateTimePicker1.Date());
 }
 

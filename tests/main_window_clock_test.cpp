@@ -49,9 +49,10 @@ TEST_F(Clock, ATickLoadsOneReadingIntoBothPartsAndTheLabelsAndALiveBatchWritesIt
   EXPECT_TRUE(form->ChosenDate == rtl::DateOf(t) && form->ChosenTime < 1 && t >= before &&
               t <= after);
   const rtl::TDateTimeParts p = rtl::DecodeDateTime(t);
-  EXPECT_EQ(form->Label3.Caption(), rtl::Format(L"%d年 %d月 %d日", {p.Year, p.Month, p.Day}));
-  EXPECT_EQ(form->Label1.Caption(),
-            rtl::Format(L"%d時 %d分 %d秒", {p.Hour, p.Minute, p.Second}));
+  EXPECT_EQ(form->Label3.Caption(), std::to_wstring(p.Year) + L"年 " + std::to_wstring(p.Month) +
+                                        L"月 " + std::to_wstring(p.Day) + L"日");
+  EXPECT_EQ(form->Label1.Caption(), std::to_wstring(p.Hour) + L"時 " + std::to_wstring(p.Minute) +
+                                        L"分 " + std::to_wstring(p.Second) + L"秒");
 
   ASSERT_TRUE(PumpUntil([&] { return form->StampingInstant() > after; })) << "the timer ticks";
   Batch();

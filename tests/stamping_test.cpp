@@ -176,8 +176,8 @@ TEST_F(Stamping, FailuresInWalkOrderAndWhichFilesCanBeStamped) {
   Failures expected;
   std::function<void(const std::wstring&)> list = [&](const std::wstring& dir) {
     WIN32_FIND_DATAW e;
-    rtl::FindHandle find(FindFirstFileW((dir + L"\\*").c_str(), &e));
-    for (bool more = find.valid(); more; more = FindNextFileW(find.get(), &e)) {
+    const HANDLE find = FindFirstFileW((dir + L"\\*").c_str(), &e);
+    for (bool more = find != INVALID_HANDLE_VALUE; more; more = FindNextFileW(find, &e)) {
       const std::wstring path = dir + L"\\" + e.cFileName;
       if (e.cFileName[0] == L'.') continue;
       if (e.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) list(path);
@@ -186,6 +186,7 @@ TEST_F(Stamping, FailuresInWalkOrderAndWhichFilesCanBeStamped) {
       if (path == readOnly) expected.emplace_back(path, R::ReadOnly);
       if (path == link) expected.emplace_back(path, R::Link);
     }
+    FindClose(find);
   };
   list(tree);
   expected.emplace_back(tree, R::InUse);
