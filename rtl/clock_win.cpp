@@ -20,13 +20,53 @@ TDateTime TicksToDateTime(std::uint64_t ticks) {
   return ComposeDateTime(date, static_cast<double>(ticks % TicksPerDay) / static_cast<double>(TicksPerDay));
 }
 
+FILETIME FromTicks(std::uint64_t t) {
+  return {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
+}
+
 }  // namespace
 
+bool ZoneRules(int year, TIME_ZONE_INFORMATION& rules) {
+  // The Ex conversions would take the dynamic zone directly, but Wine 8 lacks them (a call
+  // aborts the process). With dynamic rules switched off the system keeps to the standing ones.
+  DYNAMIC_TIME_ZONE_INFORMATION zone;
+  if (year >= 1601 && year <= 30827 &&
+      GetDynamicTimeZoneInformation(&zone) != TIME_ZONE_ID_INVALID &&
+      !zone.DynamicDaylightTimeDisabled &&
+      GetTimeZoneInformationForYear(static_cast<USHORT>(year), &zone, &rules))
+    return true;
+  // No key for the zone in the system's zone database: a zone set by a program that named
+  // none, or under Wine a host zone it cannot match (Australia/Lord_Howe).
+  return GetTimeZoneInformation(&rules) != TIME_ZONE_ID_INVALID;
+}
+
+FILETIME UniversalToLocal(const FILETIME& universal) {
+  SYSTEMTIME utc, local;
+  FILETIME utcAt, localAt, result;
+  TIME_ZONE_INFORMATION rules;
+  if (!FileTimeToSystemTime(&universal, &utc))
+    throw EConvertError(L"ファイル時刻を日付時刻に変換できません");
+  if (!ZoneRules(utc.wYear, rules)) {
+    if (!FileTimeToLocalFileTime(&universal, &result))
+      throw EConvertError(L"ファイル時刻を現地時刻に変換できません");
+    return result;
+  }
+  // SYSTEMTIME stops at the millisecond: the offset is taken from it and added to the ticks.
+  if (!SystemTimeToTzSpecificLocalTime(&rules, &utc, &local) ||
+      !SystemTimeToFileTime(&utc, &utcAt) || !SystemTimeToFileTime(&local, &localAt))
+    throw EConvertError(L"ファイル時刻を現地時刻に変換できません");
+  return FromTicks(Ticks(universal) + (Ticks(localAt) - Ticks(utcAt)));
+}
+
 TClockReading ReadClock() {
+  FILETIME universal;
+  GetSystemTimeAsFileTime(&universal);
+  universal = FromTicks(Ticks(universal) / TicksPerMSec * TicksPerMSec);
   SYSTEMTIME st;
-  GetLocalTime(&st);
+  const FILETIME local = UniversalToLocal(universal);
+  FileTimeToSystemTime(&local, &st);
   return {EncodeDate(st.wYear, st.wMonth, st.wDay),
-          EncodeTime(st.wHour, st.wMinute, st.wSecond, st.wMilliseconds)};
+          EncodeTime(st.wHour, st.wMinute, st.wSecond, st.wMilliseconds), universal};
 }
 
 TDateTime Now() {

@@ -11,12 +11,23 @@ TDateTime Now();
 TDateTime Date();  // today, fraction 0
 TDateTime Time();  // time of day, below 1
 
-// Date and time from a single read, so a reading across midnight stays consistent.
+// Date and time from a single read, so a reading across midnight stays consistent, with the
+// universal time of the same instant, cut to the same millisecond.
 struct TClockReading {
   TDateTime Date;
   TDateTime Time;
+  FILETIME Universal;
 };
 TClockReading ReadClock();
+
+// The zone's rules for one year: that year's daylight-saving dates where the system keeps them
+// per year, otherwise the zone's standing rules (what the system itself then converts with).
+// False only where the system gives no zone at all.
+bool ZoneRules(int year, TIME_ZONE_INFORMATION& rules);
+// A universal time as local wall-clock time by the zone's rules for its own date, at full
+// precision; with the bias now in force where the system gives no zone. Throws EConvertError
+// outside SYSTEMTIME's range.
+FILETIME UniversalToLocal(const FILETIME& universal);
 
 // Broken-down time to the nearest millisecond, and back. SYSTEMTIME covers 1601..30827, so
 // DateTimeToSystemTime throws EConvertError for years before 1601.

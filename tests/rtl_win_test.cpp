@@ -66,16 +66,24 @@ TEST(RtlWinLocale, JapaneseUserLocaleGivesItsFormatsAndNames) {
   EXPECT_EQ(StrToTime(L" 9: 5: 7"), EncodeTime(9, 5, 7, 0));
 }
 
-TEST(RtlWinClock, OneReadingGivesDateAndTimeBetweenItsNeighbours) {
+TEST(RtlWinClock, OneReadingGivesDateAndTimeBetweenItsNeighboursAndItsUniversalTime) {
   SYSTEMTIME before;
+  FILETIME universalBefore, universalAfter;
   GetLocalTime(&before);
+  GetSystemTimeAsFileTime(&universalBefore);
   const TClockReading r = ReadClock();
+  GetSystemTimeAsFileTime(&universalAfter);
   const TDateTime after = Now();
   EXPECT_EQ(r.Date, std::floor(r.Date));
   EXPECT_TRUE(r.Time >= 0 && r.Time < 1) << r.Time;
   EXPECT_LE(SystemTimeToDateTime(before), r.Date + r.Time);
   EXPECT_LE(r.Date + r.Time, after);
   EXPECT_LT(after - SystemTimeToDateTime(before), 5 / SecsPerDay);
+  // The same instant, cut to the reading's millisecond.
+  EXPECT_EQ(Ticks(r.Universal) % 10000, 0u);
+  EXPECT_LE(Ticks(universalBefore) / 10000 * 10000, Ticks(r.Universal));
+  EXPECT_LE(Ticks(r.Universal), Ticks(universalAfter));
+  EXPECT_EQ(FileTimeToDateTime(UniversalToLocal(r.Universal)), r.Date + r.Time);
 }
 
 TEST(RtlWinClock, SystemTimeAndFileTimeKeepTheMillisecondWithoutZoneShift) {
