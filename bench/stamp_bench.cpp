@@ -214,6 +214,13 @@ double Median(std::vector<double> v) {
 
 const rtl::TDateTime kCorrection = 9.0 / 24;
 
+// What the walker writes for an instant: the zone's conversion, not the correction.
+FILETIME StoredFor(rtl::TDateTime instant) {
+  FILETIME ft{};
+  zel::TStamper().StoredTime(instant, ft);
+  return ft;
+}
+
 rtl::TDateTime RoundInstant(int round) {
   return rtl::EncodeDate(2020, 2, 29) + (10 * 3600 + round + 0.123) / rtl::SecsPerDay;
 }
@@ -236,7 +243,7 @@ double TimeWalker(const Tree& t, bool folders, rtl::TDateTime instant) {
 }
 
 double TimeFloor(const Tree& t, bool folders, rtl::TDateTime instant) {
-  const FILETIME ft = rtl::DateTimeToFileTime(instant - kCorrection);
+  const FILETIME ft = StoredFor(instant);
   Floor floor(ft, folders);
   const double start = Now();
   const std::size_t written = floor.Run(t.root);
@@ -417,7 +424,7 @@ int wmain(int argc, wchar_t** argv) {
     start = Now();
     s.StampPath(t.root, instant);
     const double seconds = Now() - start;
-    const std::size_t good = Verify(t.root, rtl::DateTimeToFileTime(instant - kCorrection));
+    const std::size_t good = Verify(t.root, StoredFor(instant));
     std::printf("big: stamped %u files and folders in %.1f s (%.0f files/s), failed %u; "
                 "verified %u of %u files\n",
                 static_cast<unsigned>(s.Result.Changed), seconds,

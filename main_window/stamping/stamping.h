@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,8 +61,19 @@ class TStamper {
   // Stamps a file, or walks a folder tree (named folders are followed even when they are
   // links; links met inside the tree are not). Per-target problems land in Result, never
   // in an exception. Relative paths are resolved against the current directory, which is
-  // left unchanged.
+  // left unchanged. The instant is local wall-clock time, written as StoredTime gives it.
   void StampPath(const std::wstring& path, rtl::TDateTime instant);
+  // The same with the stored time already known; none (an instant that cannot be stored)
+  // fails every target.
+  void StampPath(const std::wstring& path, const std::optional<FILETIME>& stored);
+  // The stored (universal) time of a local wall-clock instant, converted by the zone's rules
+  // for its own date, daylight-saving time included; a time skipped or repeated by a switch
+  // is resolved as the system resolves it. TimeCorrection stands in only where the system
+  // gives no zone at all (rtl::ZoneRules: GetTimeZoneInformation fails, which Windows reserves
+  // for failures such as lack of memory and Wine, deriving the zone from the host, never
+  // does). False where the instant cannot be stored: before 1601, local or converted, or not
+  // a number.
+  bool StoredTime(rtl::TDateTime instant, FILETIME& ft) const;
   // Writes only the last-modification time of one folder; Result is not touched.
   bool StampFolderTime(const std::wstring& path, rtl::TDateTime instant);
   // Sets TimeCorrection by a round trip through a scratch file, which is left in place

@@ -15,11 +15,11 @@ namespace {
 
 bool IsSep(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-// The stored time for an instant. The correction is taken off in elapsed time: before
-// 1899-12-30 a TDateTime's fraction counts the time of day away from zero, so a plain
-// subtraction would move the clock the wrong way there.
-bool StoredTime(rtl::TDateTime instant, rtl::TDateTime correction, FILETIME& ft) {
-  if (!std::isfinite(instant) || !std::isfinite(correction)) return false;
+// The stored time for an instant by a fixed correction. The correction is taken off in
+// elapsed time: before 1899-12-30 a TDateTime's fraction counts the time of day away from
+// zero, so a plain subtraction would move the clock the wrong way there.
+bool CorrectedTime(rtl::TDateTime instant, rtl::TDateTime correction, FILETIME& ft) {
+  if (!std::isfinite(correction)) return false;
   const double elapsed =
       (instant >= 0 ? instant : rtl::DateOf(instant) + rtl::TimeOf(instant)) - correction;
   const double day = std::floor(elapsed);
@@ -302,21 +302,38 @@ class Walker {
 
 }  // namespace
 
+bool TStamper::StoredTime(rtl::TDateTime instant, FILETIME& ft) const {
+  if (!std::isfinite(instant)) return false;
+  SYSTEMTIME local, universal;
+  TIME_ZONE_INFORMATION rules;
+  try {
+    local = rtl::DateTimeToSystemTime(instant);
+  } catch (const rtl::Exception&) {
+    return false;  // before 1601, which no SYSTEMTIME holds
+  }
+  if (!rtl::ZoneRules(local.wYear, rules)) return CorrectedTime(instant, TimeCorrection, ft);
+  return TzSpecificLocalTimeToSystemTime(&rules, &local, &universal) &&
+         SystemTimeToFileTime(&universal, &ft);
+}
+
 void TStamper::StampPath(const std::wstring& path, rtl::TDateTime instant) {
+  FILETIME ft;
+  StampPath(path, StoredTime(instant, ft) ? std::optional<FILETIME>(ft) : std::nullopt);
+}
+
+void TStamper::StampPath(const std::wstring& path, const std::optional<FILETIME>& stored) {
   const std::wstring full = OrdinaryPath(rtl::ExpandFileName(path));
   if (full.empty()) {
     RecordFailure(Result, path);
     return;
   }
-  FILETIME ft;
-  const bool storable = StoredTime(instant, TimeCorrection, ft);
-  Walker(Result, FolderOption, storable ? &ft : nullptr, Progress, BeforeChange).Run(full);
+  Walker(Result, FolderOption, stored ? &*stored : nullptr, Progress, BeforeChange).Run(full);
 }
 
 bool TStamper::StampFolderTime(const std::wstring& path, rtl::TDateTime instant) {
   FILETIME ft;
   const std::wstring full = rtl::ExpandFileName(path);
-  if (full.empty() || !StoredTime(instant, TimeCorrection, ft)) return false;
+  if (full.empty() || !StoredTime(instant, ft)) return false;
   rtl::FileHandle folder(CreateFileW(rtl::ExtendedPath(full).c_str(), GENERIC_WRITE,
                                      FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                      FILE_FLAG_BACKUP_SEMANTICS, nullptr));
