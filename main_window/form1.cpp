@@ -67,6 +67,15 @@ rtl::TDateTime TForm1::StampingInstant() const {
   return rtl::ComposeDateTime(ChosenDate, ChosenTime);
 }
 
+std::optional<FILETIME> TForm1::StoredInstant() const {
+  // Converting the clock's local reading back would be an hour off in the hour repeated in
+  // autumn, and taken from the zone as it stands now rather than at the reading.
+  if (ChosenDate == clock_.Date && ChosenTime == clock_.Time) return clock_.Universal;
+  FILETIME ft;
+  if (!stamper_.StoredTime(StampingInstant(), ft)) return std::nullopt;
+  return ft;
+}
+
 void TForm1::SetClockLabels() {
   Label3.SetCaption(rtl::FormatDateTime(kDatePattern, ChosenDate));
   Label1.SetCaption(rtl::FormatDateTime(kTimePattern, ChosenTime));
@@ -78,9 +87,9 @@ void TForm1::FormCreate() {
   // Each step stands on its own: a failure is reported and the later steps still run.
   Calibrate();
   LoadSettings();
-  rtl::TClockReading now = rtl::ReadClock();
-  ChosenDate = now.Date;
-  ChosenTime = now.Time;
+  clock_ = rtl::ReadClock();
+  ChosenDate = clock_.Date;
+  ChosenTime = clock_.Time;
   SetClockLabels();
   DragAcceptFiles(Handle(), TRUE);
   DeleteScratchFiles();
@@ -189,9 +198,9 @@ bool TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
 
 void TForm1::BeginBatch() { stamper_.Result = TStampResult{}; }
 
-void TForm1::StampPath(const std::wstring& path, rtl::TDateTime instant) {
+void TForm1::StampPath(const std::wstring& path, const std::optional<FILETIME>& stored) {
   stamper_.FolderOption = CheckBox1.Checked();
-  stamper_.StampPath(path, instant);
+  stamper_.StampPath(path, stored);
 }
 
 void TForm1::RunCommandLineBatch() {
@@ -199,7 +208,7 @@ void TForm1::RunCommandLineBatch() {
   if (fw::MessageDlgAt(*this, kAskToStamp, fw::mbYes | fw::mbNo) != fw::mrYes) return;
   Edit1.SetText(kDroppedStatus);
   BeginBatch();
-  for (const std::wstring& p : params_) StampPath(p, StampingInstant());
+  for (const std::wstring& p : params_) StampPath(p, StoredInstant());
   ReportChanged();
 }
 

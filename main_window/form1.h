@@ -5,12 +5,14 @@
 #include <windows.h>
 #include <shellapi.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "framework/dialogs.h"
 #include "framework/forms.h"
 #include "main_window/stamping/stamping.h"
+#include "rtl/clock_win.h"
 #include "rtl/datetime.h"
 #include "settings/borvelune.h"
 
@@ -49,12 +51,16 @@ class TForm1 : public fw::TForm {
   rtl::TDateTime ChosenDate = 0;
   rtl::TDateTime ChosenTime = 0;
   rtl::TDateTime StampingInstant() const;
+  // What batches write for it: the clock's own universal reading while the instant is the
+  // last tick's, otherwise the instant converted by the zone's rules for its date. None where
+  // it cannot be stored.
+  std::optional<FILETIME> StoredInstant() const;
   rtl::TDateTime TimeCorrection() const { return stamper_.TimeCorrection; }
   const std::vector<std::wstring>& Params() const { return params_; }
   // The outcome of the last batch.
   const TStampResult& LastResult() const { return stamper_.Result; }
 
-  void StampPath(const std::wstring& path, rtl::TDateTime instant);
+  void StampPath(const std::wstring& path, const std::optional<FILETIME>& stored);
   void ReportChanged();
   void RunCommandLineBatch();
   void SetClockLabels();
@@ -80,6 +86,7 @@ class TForm1 : public fw::TForm {
   void BeginBatch();
 
   TStamper stamper_;
+  rtl::TClockReading clock_{};  // the last reading of the clock
   std::vector<std::wstring> params_;
 };
 

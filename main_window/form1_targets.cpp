@@ -22,7 +22,7 @@ void TForm1::Button1Click() {
   }
   BeginBatch();
   // The target is what Edit1 shows, so the report and the field cannot disagree.
-  StampPath(Edit1.Text(), StampingInstant());
+  StampPath(Edit1.Text(), StoredInstant());
   ReportChanged();
 }
 
@@ -48,7 +48,7 @@ void TForm1::WMDropFiles(HDROP drop) {
   Edit1.SetText(kDroppedStatus);
   BeginBatch();
   const unsigned count = files.Count();
-  for (unsigned i = 0; i < count; ++i) StampPath(files.Path(i), StampingInstant());
+  for (unsigned i = 0; i < count; ++i) StampPath(files.Path(i), StoredInstant());
   files.Finish();
   ReportChanged();
 }
