@@ -92,8 +92,8 @@ TEST_F(MainWindow, ScratchFileIsGoneAfterStartUpAndAfterClose) {
   FILETIME utc, local;
   GetSystemTimeAsFileTime(&utc);
   FileTimeToLocalFileTime(&utc, &local);
-  const double offset = static_cast<double>(static_cast<long long>(Ticks(local) - Ticks(utc)));
-  EXPECT_NEAR(form->TimeCorrection() * 24 * 60, offset / 600000000, 1e-6);
+  const auto offset = static_cast<double>(static_cast<long long>(Ticks(local) - Ticks(utc))) / 6e8;
+  EXPECT_NEAR(form->TimeCorrection() * 24 * 60, offset, 1e-6);
   // A scratch file left behind by an interrupted start-up goes at close.
   WriteFile(ScratchBesideExe(), "left over");
   form->Close();

@@ -13,7 +13,6 @@
 
 #include "rtl/clock_win.h"
 #include "rtl/files_win.h"
-#include "rtl/locale_win.h"
 #include "rtl/sysutils.h"
 #include "support/files.h"
 
@@ -28,13 +27,9 @@ rtl::TDateTime Instant(int y, int mo, int d, int h, int mi, int s, int ms) {
   return rtl::ComposeDateTime(rtl::EncodeDate(y, mo, d), rtl::EncodeTime(h, mi, s, ms));
 }
 
-// The zone of the entry (TZ, which Wine takes per process), with the universal hour its real
-// rules give for 12:00 local on 2026-01-15 and on 2026-07-15. Every stored time expected below
-// comes from this table, not from the system's conversion.
-struct Zone {
-  std::wstring name;
-  int januaryNoon, julyNoon;
-};
+// The entry's zone (TZ, taken per process by Wine) and the universal hour its real rules give
+// for 12:00 local on 2026-01-15 and 2026-07-15: every stored time expected here comes from it.
+struct Zone { std::wstring name; int januaryNoon, julyNoon; };
 Zone ThisZone() {
   wchar_t tz[64] = L"";
   GetEnvironmentVariableW(L"TZ", tz, 64);
@@ -45,7 +40,7 @@ Zone ThisZone() {
 }
 const Zone kZone = ThisZone();
 
-// The stored time of a local reading on a day with the zone's January or July offset.
+// A local reading's stored time on a day with the zone's January or July offset.
 Ticks Stored(bool july, int y, int mo, int d, int h, int mi, int s, int ms) {
   const long long hours = (july ? kZone.julyNoon : kZone.januaryNoon) - 12;
   return tg::TicksOf(y, mo, d, h, mi, s, ms) + static_cast<Ticks>(hours * 36000000000LL);
@@ -285,9 +280,8 @@ TEST_F(Stamping, EarlyInstants) {
   ExpectFolderStamped(tree, stored);
   EXPECT_EQ(s.Result.Changed, 2u);
 
-  // Wine keeps nothing before 1901 on disk: the conversion alone. Before 1899-12-30 the
-  // fraction counts the time of day away from zero; 05:00 on 1601-01-01 is before 1601 once
-  // converted east of UTC+5.
+  // Wine keeps nothing before 1901 on disk: the conversion alone. Before 1899-12-30 the time
+  // of day counts away from zero; 1601-01-01 05:00 is before 1601 once converted east of +5.
   FILETIME ft;
   ASSERT_TRUE(s.StoredTime(Instant(1899, 12, 29, 18, 0, 0, 250), ft));
   EXPECT_EQ(tg::Ticks(ft), Stored(false, 1899, 12, 29, 18, 0, 0, 250));
@@ -302,16 +296,15 @@ TEST_F(Stamping, EarlyInstants) {
   EXPECT_EQ(s.Result.FailedPaths, (Paths{f, tree, f}));
 }
 
-// January and July, each by the offset the zone's rules give on that date, whatever the date
-// of the run; the folder's own time likewise.
+// Each by its own date's offset whatever the date of the run; the folder's own time likewise.
 TEST_F(Stamping, EachInstantIsStoredByTheZonesRulesForItsOwnDate) {
   ASSERT_FALSE(kZone.name.empty()) << "the zone in TZ has no row in the table";
   const std::pair<rtl::TDateTime, Ticks> rows[] = {
       {Instant(2026, 1, 15, 12, 0, 0, 250), tg::TicksOf(2026, 1, 15, kZone.januaryNoon, 0, 0, 250)},
       {Instant(2026, 7, 15, 12, 0, 0, 250), tg::TicksOf(2026, 7, 15, kZone.julyNoon, 0, 0, 250)}};
   for (const auto& row : rows) {
-    SCOPED_TRACE(rtl::DateTimeToStr(row.first));
     const std::wstring name = rtl::FormatDateTime(L"mm", row.first);
+    SCOPED_TRACE(name);
     const std::wstring d = Dir(name), f = File(name + L"\\f");
     TStamper s = Stamper(true);
     s.StampPath(d, row.first);
@@ -320,18 +313,17 @@ TEST_F(Stamping, EachInstantIsStoredByTheZonesRulesForItsOwnDate) {
   }
 }
 
-// Berlin's and New York's hours skipped in spring and repeated in autumn: no failure, the
-// report names the instant as chosen, and the stored time is one the zone's offsets allow.
+// Berlin's and New York's hours skipped in spring and repeated in autumn: no failure, and a
+// stored time one of the zone's two offsets gives.
 TEST_F(Stamping, ATimeSkippedOrRepeatedByASwitchIsStoredAsTheSystemResolvesIt) {
   const std::wstring f = File(L"f");
   const int days[][4] = {{2027, 3, 28, 2}, {2026, 10, 25, 2}, {2026, 3, 8, 2}, {2026, 11, 1, 1}};
   for (const auto& d : days) {
     const rtl::TDateTime instant = Instant(d[0], d[1], d[2], d[3], 30, 0, 0);
-    SCOPED_TRACE(rtl::DateTimeToStr(instant));
+    SCOPED_TRACE(rtl::FormatDateTime(L"yyyy-mm-dd hh:nn", instant));
     TStamper s = Stamper(false);
     s.StampPath(f, instant);
-    EXPECT_EQ(zel::ReportText(rtl::DateTimeToStr(instant), s.Result),
-              rtl::DateTimeToStr(instant) + L"に変更しました");
+    EXPECT_EQ(s.Result.Changed, 1u);
     const Ticks stored = Times(f, 1)[0];
     EXPECT_GE(stored, Stored(true, d[0], d[1], d[2], d[3], 30, 0, 0));
     EXPECT_LE(stored, Stored(false, d[0], d[1], d[2], d[3], 30, 0, 0));
