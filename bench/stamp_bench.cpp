@@ -216,6 +216,13 @@ double Median(std::vector<double> v) {
 
 const rtl::TDateTime kCorrection = 9.0 / 24;
 
+// What the walker writes for an instant: the zone's conversion, not the correction.
+FILETIME StoredFor(rtl::TDateTime instant) {
+  FILETIME ft{};
+  zel::TStamper().StoredTime(instant, ft);
+  return ft;
+}
+
 rtl::TDateTime RoundInstant(int round) {
   return rtl::EncodeDate(2020, 2, 29) + (10 * 3600 + round + 0.123) / rtl::SecsPerDay;
 }
@@ -245,7 +252,9 @@ double TimeBatch(const Tree& t, rtl::TDateTime instant) {
   zel::TBatchRunner runner;
   HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   const double start = Now();
-  runner.Start(s, {t.root}, instant, [ended] { SetEvent(ended); });
+  FILETIME stored;
+  if (!s.StoredTime(instant, stored)) return -1;
+  runner.Start(s, {t.root}, stored, [ended] { SetEvent(ended); });
   std::size_t read = 0;
   while (WaitForSingleObject(ended, 100) == WAIT_TIMEOUT)
     read += runner.Progress.Changed + runner.Progress.Failed + runner.Progress.Folder().size();
@@ -289,7 +298,7 @@ void MeasureBatch(const Tree& t, int rounds) {
 }
 
 double TimeFloor(const Tree& t, bool folders, rtl::TDateTime instant) {
-  const FILETIME ft = rtl::DateTimeToFileTime(instant - kCorrection);
+  const FILETIME ft = StoredFor(instant);
   Floor floor(ft, folders);
   const double start = Now();
   const std::size_t written = floor.Run(t.root);
@@ -472,7 +481,7 @@ int wmain(int argc, wchar_t** argv) {
     start = Now();
     s.StampPath(t.root, instant);
     const double seconds = Now() - start;
-    const std::size_t good = Verify(t.root, rtl::DateTimeToFileTime(instant - kCorrection));
+    const std::size_t good = Verify(t.root, StoredFor(instant));
     std::printf("big: stamped %u files and folders in %.1f s (%.0f files/s), failed %u; "
                 "verified %u of %u files\n",
                 static_cast<unsigned>(s.Result.Changed), seconds,

@@ -155,8 +155,9 @@ void TForm2::WMDropFiles(HDROP drop) {
   rtl::TDateTime dt = 0;
   try {
     // Read through the attributes: a read-only file or one another program holds open still
-    // has a date.
-    dt = WholeSecond(rtl::FileAgeLocal(path));
+    // has a date. Shown as viewers show it, by the zone's rules for the file's own date.
+    const FILETIME local = rtl::UniversalToLocal(rtl::FileAgeUniversal(path));
+    dt = WholeSecond(rtl::FileTimeToDateTimePrecise(local));
   } catch (const rtl::EInOutError& e) {
     fw::ShowMessageAt(*this, e.Message());
     return;

@@ -71,6 +71,15 @@ rtl::TDateTime TForm1::StampingInstant() const {
   return rtl::ComposeDateTime(ChosenDate, ChosenTime);
 }
 
+std::optional<FILETIME> TForm1::StoredInstant() const {
+  // Converting the clock's local reading back would be an hour off in the hour repeated in
+  // autumn, and taken from the zone as it stands now rather than at the reading.
+  if (ChosenDate == clock_.Date && ChosenTime == clock_.Time) return clock_.Universal;
+  FILETIME ft;
+  if (!stamper_.StoredTime(StampingInstant(), ft)) return std::nullopt;
+  return ft;
+}
+
 void TForm1::SetClockLabels() {
   Label3.SetCaption(rtl::FormatDateTime(kDatePattern, ChosenDate));
   Label1.SetCaption(rtl::FormatDateTime(kTimePattern, ChosenTime));
@@ -82,9 +91,9 @@ void TForm1::FormCreate() {
   // Each step stands on its own: a failure is reported and the later steps still run.
   Calibrate();
   LoadSettings();
-  rtl::TClockReading now = rtl::ReadClock();
-  ChosenDate = now.Date;
-  ChosenTime = now.Time;
+  clock_ = rtl::ReadClock();
+  ChosenDate = clock_.Date;
+  ChosenTime = clock_.Time;
   SetClockLabels();
   DragAcceptFiles(Handle(), TRUE);
   DeleteScratchFiles();
@@ -214,7 +223,7 @@ void TForm1::StartBatch(std::vector<std::wstring> targets) {
   batchInstant_ = StampingInstant();
   stamper_.FolderOption = CheckBox1.Checked();
   const HWND self = Handle();
-  runner_.Start(stamper_, std::move(targets), batchInstant_,
+  runner_.Start(stamper_, std::move(targets), StoredInstant(),
                 [self] { PostMessageW(self, kBatchEnded, 0, 0); });
   HoldInput();
   progress_ = std::make_unique<TProgressForm>(*this, runner_.Progress);

@@ -7,6 +7,7 @@
 
 #include <exception>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "main_window/progress_form.h"
 #include "main_window/stamping/batch.h"
 #include "main_window/stamping/stamping.h"
+#include "rtl/clock_win.h"
 #include "rtl/datetime.h"
 #include "settings/borvelune.h"
 
@@ -54,6 +56,10 @@ class TForm1 : public fw::TForm {
   rtl::TDateTime ChosenDate = 0;
   rtl::TDateTime ChosenTime = 0;
   rtl::TDateTime StampingInstant() const;
+  // What batches write for it: the clock's own universal reading while the instant is the
+  // last tick's, otherwise the instant converted by the zone's rules for its date. None where
+  // it cannot be stored.
+  std::optional<FILETIME> StoredInstant() const;
   rtl::TDateTime TimeCorrection() const { return stamper_.TimeCorrection; }
   // The outcome of the last batch, once it has ended.
   const TStampResult& LastResult() const { return stamper_.Result; }
@@ -94,6 +100,7 @@ class TForm1 : public fw::TForm {
   void ResumeClock();
 
   TStamper stamper_;
+  rtl::TClockReading clock_{};  // the last reading of the clock
   std::vector<std::wstring> params_;
   TBatchRunner runner_;                      // declared after stamper_, which its worker uses
   std::unique_ptr<TProgressForm> progress_;  // reads runner_.Progress

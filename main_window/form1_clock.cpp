@@ -10,9 +10,9 @@ namespace zel {
 
 void TForm1::Timer1Timer() {
   // One read of the clock, so a tick across midnight cannot pair yesterday with today.
-  rtl::TClockReading now = rtl::ReadClock();
-  ChosenDate = now.Date;
-  ChosenTime = now.Time;
+  clock_ = rtl::ReadClock();
+  ChosenDate = clock_.Date;
+  ChosenTime = clock_.Time;
   SetClockLabels();
 }
 

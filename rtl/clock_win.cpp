@@ -6,6 +6,74 @@
 namespace rtl {
 namespace {
 
+constexpr std::uint64_t TicksPerMSec = 10000;
+constexpr std::uint64_t TicksPerDay = 864000000000;
+
+std::uint64_t Ticks(const FILETIME& ft) {
+  return static_cast<std::uint64_t>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
+}
+
+TDateTime TicksToDateTime(std::uint64_t ticks) {
+  const TDateTime date = EncodeDate(1601, 1, 1) + static_cast<double>(ticks / TicksPerDay);
+  if (date > MaxDateTime)
+    throw EConvertError(L"ファイル時刻が 9999年12月31日 より後です");
+  return ComposeDateTime(date, static_cast<double>(ticks % TicksPerDay) / static_cast<double>(TicksPerDay));
+}
+
+FILETIME FromTicks(std::uint64_t t) {
+  return {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
+}
+
+}  // namespace
+
+bool ZoneRules(int year, TIME_ZONE_INFORMATION& rules) {
+  // The Ex conversions would take the dynamic zone directly, but Wine 8 lacks them (a call
+  // aborts the process). With dynamic rules switched off the system keeps to the standing ones.
+  DYNAMIC_TIME_ZONE_INFORMATION zone;
+  if (year >= 1601 && year <= 30827 &&
+      GetDynamicTimeZoneInformation(&zone) != TIME_ZONE_ID_INVALID &&
+      !zone.DynamicDaylightTimeDisabled &&
+      GetTimeZoneInformationForYear(static_cast<USHORT>(year), &zone, &rules))
+    return true;
+  // No key for the zone in the system's zone database: a zone set by a program that named
+  // none, or under Wine a host zone it cannot match (Australia/Lord_Howe).
+  return GetTimeZoneInformation(&rules) != TIME_ZONE_ID_INVALID;
+}
+
+FILETIME UniversalToLocal(const FILETIME& universal) {
+  SYSTEMTIME utc, local;
+  FILETIME utcAt, localAt, result;
+  TIME_ZONE_INFORMATION rules;
+  if (!FileTimeToSystemTime(&universal, &utc))
+    throw EConvertError(L"ファイル時刻を日付時刻に変換できません");
+  if (!ZoneRules(utc.wYear, rules)) {
+    if (!FileTimeToLocalFileTime(&universal, &result))
+      throw EConvertError(L"ファイル時刻を現地時刻に変換できません");
+    return result;
+  }
+  // SYSTEMTIME stops at the millisecond: the offset is taken from it and added to the ticks.
+  if (!SystemTimeToTzSpecificLocalTime(&rules, &utc, &local) ||
+      !SystemTimeToFileTime(&utc, &utcAt) || !SystemTimeToFileTime(&local, &localAt))
+    throw EConvertError(L"ファイル時刻を現地時刻に変換できません");
+  return FromTicks(Ticks(universal) + (Ticks(localAt) - Ticks(utcAt)));
+}
+
+TClockReading ReadClock() {
+  FILETIME universal;
+  GetSystemTimeAsFileTime(&universal);
+  universal = FromTicks(Ticks(universal) / TicksPerMSec * TicksPerMSec);
+  SYSTEMTIME st;
+  const FILETIME local = UniversalToLocal(universal);
+  FileTimeToSystemTime(&local, &st);
+  return {EncodeDate(st.wYear, st.wMonth, st.wDay),
+          EncodeTime(st.wHour, st.wMinute, st.wSecond, st.wMilliseconds), universal};
+}
+
+TDateTime Now() {
+  const TClockReading r = ReadClock();
+  return ComposeDateTime(r.Date, r.Time);
+}
+
 SYSTEMTIME DateTimeToSystemTime(TDateTime value) {
   const TDateTimeParts p = DecodeDateTime(value);
   if (p.Year < 1601)
@@ -23,20 +91,6 @@ SYSTEMTIME DateTimeToSystemTime(TDateTime value) {
   return st;
 }
 
-}  // namespace
-
-TClockReading ReadClock() {
-  SYSTEMTIME st;
-  GetLocalTime(&st);
-  return {EncodeDate(st.wYear, st.wMonth, st.wDay),
-          EncodeTime(st.wHour, st.wMinute, st.wSecond, st.wMilliseconds)};
-}
-
-TDateTime Now() {
-  const TClockReading r = ReadClock();
-  return ComposeDateTime(r.Date, r.Time);
-}
-
 FILETIME DateTimeToFileTime(TDateTime value) {
   const SYSTEMTIME st = DateTimeToSystemTime(value);
   FILETIME ft;
@@ -45,13 +99,6 @@ FILETIME DateTimeToFileTime(TDateTime value) {
   return ft;
 }
 
-TDateTime FileTimeToDateTimePrecise(const FILETIME& ft) {
-  constexpr std::uint64_t TicksPerDay = 864000000000;
-  const std::uint64_t ticks = std::uint64_t{ft.dwHighDateTime} << 32 | ft.dwLowDateTime;
-  const TDateTime date = EncodeDate(1601, 1, 1) + static_cast<double>(ticks / TicksPerDay);
-  if (date > MaxDateTime)
-    throw EConvertError(L"ファイル時刻が 9999年12月31日 より後です");
-  return ComposeDateTime(date, static_cast<double>(ticks % TicksPerDay) / static_cast<double>(TicksPerDay));
-}
+TDateTime FileTimeToDateTimePrecise(const FILETIME& ft) { return TicksToDateTime(Ticks(ft)); }
 
 }  // namespace rtl

@@ -87,11 +87,17 @@ std::wstring TempDirectory() {
   return buffer;
 }
 
-double FileAgeLocal(const std::wstring& path) {
+FILETIME FileAgeUniversal(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(ExtendedPath(path).c_str(), GetFileExInfoStandard, &data))
+    ThrowFileError(path, L"の更新日時を読み取れません。", GetLastError());
+  return data.ftLastWriteTime;
+}
+
+double FileAgeLocal(const std::wstring& path) {
+  const FILETIME stored = FileAgeUniversal(path);
   FILETIME local;
-  if (!GetFileAttributesExW(ExtendedPath(path).c_str(), GetFileExInfoStandard, &data) ||
-      !FileTimeToLocalFileTime(&data.ftLastWriteTime, &local))
+  if (!FileTimeToLocalFileTime(&stored, &local))
     ThrowFileError(path, L"の更新日時を読み取れません。", GetLastError());
   return FileTimeToDateTimePrecise(local);
 }

@@ -37,9 +37,10 @@ bool RemoveFile(const std::wstring& path);       // DeleteFileW; false on failur
 // The user's temporary folder, with no trailing separator.
 std::wstring TempDirectory();
 
-// Last-write time converted to local time (at full precision) with the bias now in force,
-// read through the attributes, so a file locked or read-only still has a date.
-// Throws EInOutError naming the file when the time cannot be read.
+// Last-write time as stored (universal), read through the attributes, so a file locked or
+// read-only still has a date. Throws EInOutError naming the file when it cannot be read.
+FILETIME FileAgeUniversal(const std::wstring& path);
+// The same converted to local time (at full precision) with the bias now in force.
 double FileAgeLocal(const std::wstring& path);
 
 // Writes text as one line of Shift-JIS (code page 932) ended by CR LF, creating or

@@ -140,8 +140,12 @@ TEST_F(Dialog, OkWithAnEmptyOrNonNumericFieldChangesNothingCancelRestartsTheCloc
 
 TEST_F(Dialog, DropsAreRefusedOrGiveTheFilesWholeSecondOnceConfirmed) {
   const std::wstring ro = dir / L"読み取り専用.txt", busy = dir / L"busy.txt",
-                     old = dir / L"old.txt";
-  for (const std::wstring& p : {ro, busy, old}) WriteFile(p);
+                     old = dir / L"old.txt", july = dir / L"july.txt";
+  for (const std::wstring& p : {ro, busy, old, july}) WriteFile(p);
+  const unsigned long long ticks = TicksOf(2026, 7, 15, 12, 22, 51, 0);
+  const FILETIME stored{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  const HANDLE w = CreateFileW(july.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, 0);
+  ASSERT_TRUE(SetFileTime(w, nullptr, nullptr, &stored) && CloseHandle(w));
   SetLocalTimes(ro, 2015, 6, 7, 14, 22, 51, 700);
   SetLocalTimes(busy, 2012, 12, 12, 12, 34, 56, 0);
   SetLocalTimes(old, 1975, 3, 4, 5, 6, 7, 0);
@@ -155,7 +159,7 @@ TEST_F(Dialog, DropsAreRefusedOrGiveTheFilesWholeSecondOnceConfirmed) {
     Key answer;
     std::wstring text, fields;  // the first box's text; fields empty: unchanged
   };
-  const std::vector<Row> rows = {
+  std::vector<Row> rows = {
       {{ro, busy}, Key::Enter, zel::kOneFileOnly, L""},
       {{dir.path()}, Key::Enter, zel::kNoFolders, L""},
       {{ro}, Key::Escape, zel::kAskToCopyDate, L""},
@@ -163,6 +167,11 @@ TEST_F(Dialog, DropsAreRefusedOrGiveTheFilesWholeSecondOnceConfirmed) {
       {{busy}, Key::Enter, zel::kAskToCopyDate, L"12:34:56 12:34:56 2012-12-12"},
       {{old}, Key::Enter, zel::kAskToCopyDate, L"5:6:7 5:6:7 1975-03-04"},
   };
+  // Stored at 12:22:51 UTC: under Berlin (an entry of its own), July's offset whatever the month.
+  wchar_t tz[64] = L"";
+  GetEnvironmentVariableW(L"TZ", tz, 64);
+  if (std::wstring(tz) == L"Europe/Berlin")
+    rows.push_back({{july}, Key::Enter, zel::kAskToCopyDate, L"14:22:51 14:22:51 2026-07-15"});
   ASSERT_TRUE(InDateTimeDialog(*form, [&](zel::TForm2& dlg) {
     for (const Row& r : rows) {
       SCOPED_TRACE(r.paths[0]);

@@ -236,10 +236,12 @@ TEST_F(MainWindow, TheProgramTakesItsCommandLineAsTheShellWritesIt) {
 TEST_F(MainWindow, ScratchFileIsGoneAfterStartUpAndAfterClose) {
   form = std::make_unique<zel::TForm1>(std::vector<std::wstring>{});
   EXPECT_FALSE(rtl::FileExists(ScratchBesideExe()));
-  // Calibration ran: under Asia/Tokyo the correction is nine hours exactly.
-  TIME_ZONE_INFORMATION tz;
-  GetTimeZoneInformation(&tz);
-  EXPECT_NEAR(form->TimeCorrection() * 24 * 60, -tz.Bias, 1e-6);
+  // Calibration ran: the correction is the zone's offset in force now, exactly.
+  FILETIME utc, local;
+  GetSystemTimeAsFileTime(&utc);
+  FileTimeToLocalFileTime(&utc, &local);
+  const auto offset = static_cast<double>(static_cast<long long>(Ticks(local) - Ticks(utc))) / 6e8;
+  EXPECT_NEAR(form->TimeCorrection() * 24 * 60, offset, 1e-6);
   // A scratch file left behind by an interrupted start-up goes at close.
   WriteFile(ScratchBesideExe(), "left over");
   form->Close();

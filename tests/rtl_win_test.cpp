@@ -51,12 +51,19 @@ TEST(RtlWinLocale, SettingsComeFromTheJapaneseUserLocale) {
   EXPECT_EQ(DateTimeToStr(EncodeDate(2024, 3, 5) + 0.75), DateTimeToStr(EncodeDate(2024, 3, 5)) + L" 18:00:00");
 }
 
-TEST(RtlWinClock, OneReadingLiesBetweenItsNeighbours) {
+TEST(RtlWinClock, OneReadingLiesBetweenItsNeighboursWithItsUniversalTime) {
+  FILETIME universalBefore, universalAfter;
   const TDateTime before = Now();
+  GetSystemTimeAsFileTime(&universalBefore);
   const TClockReading r = ReadClock();
+  GetSystemTimeAsFileTime(&universalAfter);
   const TDateTime after = Now();
   EXPECT_TRUE(r.Date == std::floor(r.Date) && r.Time >= 0 && r.Time < 1) << r.Date << " " << r.Time;
   EXPECT_TRUE(before <= r.Date + r.Time && r.Date + r.Time <= after && after - before < 5 / SecsPerDay);
+  // The same instant, cut to the reading's millisecond.
+  EXPECT_LE(Ticks(universalBefore) / 10000 * 10000, Ticks(r.Universal));
+  EXPECT_LE(Ticks(r.Universal), Ticks(universalAfter));
+  EXPECT_EQ(FileTimeToDateTimePrecise(UniversalToLocal(r.Universal)), r.Date + r.Time);
 }
 
 // Before 1899-12-30 the time of day is the fraction's magnitude; SYSTEMTIME starts in 1601.

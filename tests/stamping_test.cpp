@@ -25,14 +25,31 @@ using Paths = std::vector<std::wstring>;
 using Failures = std::vector<std::pair<std::wstring, R>>;
 using Ticks = unsigned long long;
 
-constexpr rtl::TDateTime kNineHours = 9.0 / 24;
-
 rtl::TDateTime Instant(int y, int mo, int d, int h, int mi, int s, int ms) {
   return rtl::ComposeDateTime(rtl::EncodeDate(y, mo, d), rtl::EncodeTime(h, mi, s, ms));
 }
 
+// The entry's zone (TZ, taken per process by Wine) and the universal hour its real rules give
+// for 12:00 local on 2026-01-15 and 2026-07-15: every stored time expected here comes from it.
+struct Zone { std::wstring name; int januaryNoon, julyNoon; };
+Zone ThisZone() {
+  wchar_t tz[64] = L"";
+  GetEnvironmentVariableW(L"TZ", tz, 64);
+  for (const Zone& z : {Zone{L"Asia/Tokyo", 3, 3}, Zone{L"UTC", 12, 12},
+                        Zone{L"Europe/Berlin", 11, 10}, Zone{L"America/New_York", 17, 16}})
+    if (z.name == tz) return z;
+  return {L"", 12, 12};
+}
+const Zone kZone = ThisZone();
+
+// A local reading's stored time on a day with the zone's January or July offset.
+Ticks Stored(bool july, int y, int mo, int d, int h, int mi, int s, int ms) {
+  const long long hours = (july ? kZone.julyNoon : kZone.januaryNoon) - 12;
+  return tg::TicksOf(y, mo, d, h, mi, s, ms) + static_cast<Ticks>(hours * 36000000000LL);
+}
+
 const rtl::TDateTime kInstant = Instant(2021, 7, 15, 10, 15, 31, 250);
-const Ticks kStored = tg::TicksOf(2021, 7, 15, 1, 15, 31, 250);  // kInstant less nine hours
+const Ticks kStored = Stored(true, 2021, 7, 15, 10, 15, 31, 250);
 const Ticks kOld = tg::TicksOf(2000, 1, 1, 0, 0, 0, 0);          // what tg::SetOldTimes sets
 
 // The exact name, at any length: "a." and "nul" too.
@@ -96,7 +113,6 @@ class Stamping : public testing::Test {
 
   static TStamper Stamper(bool folderOption) {
     TStamper s;
-    s.TimeCorrection = kNineHours;
     s.FolderOption = folderOption;
     return s;
   }
@@ -105,7 +121,7 @@ class Stamping : public testing::Test {
   const std::wstring root_ = temp_.path();
 };
 
-TEST_F(Stamping, FilesGetTheInstantLessTheCorrectionFoldersOnlyWithTheOption) {
+TEST_F(Stamping, FilesGetTheStoredInstantFoldersOnlyWithTheOption) {
   for (bool folders : {false, true}) {
     SCOPED_TRACE(folders);
     const std::wstring t = folders ? L"on" : L"off";
@@ -121,7 +137,7 @@ TEST_F(Stamping, FilesGetTheInstantLessTheCorrectionFoldersOnlyWithTheOption) {
     EXPECT_EQ(s.Result.Failed, 0u);
 
     s.StampPath(a, Instant(2022, 1, 2, 3, 4, 5, 999));  // named directly; the result adds up
-    ExpectStamped(a, tg::TicksOf(2022, 1, 1, 18, 4, 5, 999));
+    ExpectStamped(a, Stored(false, 2022, 1, 2, 3, 4, 5, 999));
     const std::wstring alone = Dir(t + L"\\alone");  // an empty folder, trailing separator
     s.StampPath(alone + L"\\", kInstant);
     folders ? ExpectFolderStamped(alone, kStored) : ExpectUnchanged(alone);
@@ -319,7 +335,7 @@ TEST_F(Stamping, ADeepTreeIsWalkedOnA64KiBStackAtAnyPathLength) {
   ExpectFolderStamped(job.path, kStored);
 
   job.s.StampPath(deep, Instant(2020, 1, 1, 9, 0, 0, 1));
-  ExpectStamped(deep, tg::TicksOf(2020, 1, 1, 0, 0, 0, 1));
+  ExpectStamped(deep, Stored(false, 2020, 1, 1, 9, 0, 0, 1));
   job.s.StampPath(L"\\\\?\\" + readOnly, kInstant);
   EXPECT_EQ(job.s.Result.Failures.back().Path, readOnly);
 }
@@ -327,27 +343,61 @@ TEST_F(Stamping, ADeepTreeIsWalkedOnA64KiBStackAtAnyPathLength) {
 TEST_F(Stamping, EarlyInstants) {
   const std::wstring tree = Dir(L"tree"), f = File(L"tree\\f");
   TStamper s = Stamper(true);
-  s.StampPath(tree, Instant(1975, 3, 14, 10, 15, 31, 250));
-  ExpectStamped(f, tg::TicksOf(1975, 3, 14, 1, 15, 31, 250));
-  ExpectFolderStamped(tree, tg::TicksOf(1975, 3, 14, 1, 15, 31, 250));
-
-  // Before 1899-12-30 the fraction counts the time of day away from zero, yet the correction
-  // still moves the stored time back by its length; -1000 days lands after 1901 (ext4's limit).
-  s.TimeCorrection = -1000;
-  s.StampPath(tree, Instant(1899, 12, 29, 18, 0, 0, 250));
-  const Ticks stored = tg::TicksOf(1902, 9, 25, 18, 0, 0, 250);
+  s.StampPath(tree, Instant(1975, 1, 14, 10, 15, 31, 250));
+  const Ticks stored = Stored(false, 1975, 1, 14, 10, 15, 31, 250);
   ExpectStamped(f, stored);
   ExpectFolderStamped(tree, stored);
-  EXPECT_EQ(s.Result.Changed, 4u);
+  EXPECT_EQ(s.Result.Changed, 2u);
 
-  // Before 1601 once corrected: a failure for every target, not an exception.
+  // Wine keeps nothing before 1901 on disk: the conversion alone. Before 1899-12-30 the time
+  // of day counts away from zero; 1601-01-01 05:00 is before 1601 once converted east of +5.
+  FILETIME ft;
+  ASSERT_TRUE(s.StoredTime(Instant(1899, 12, 29, 18, 0, 0, 250), ft));
+  EXPECT_EQ(tg::Ticks(ft), Stored(false, 1899, 12, 29, 18, 0, 0, 250));
+  EXPECT_EQ(s.StoredTime(Instant(1601, 1, 1, 5, 0, 0, 0), ft), kZone.januaryNoon >= 7);
+
+  // Before 1601: a failure for every target, not an exception.
   s = Stamper(true);
-  s.StampPath(tree, Instant(1601, 1, 1, 5, 0, 0, 0));
+  s.StampPath(tree, Instant(1600, 12, 31, 23, 0, 0, 0));
   s.StampPath(f, Instant(1, 1, 1, 0, 0, 0, 0));
   ExpectStamped(f, stored);
   EXPECT_EQ(s.Result.Changed, 0u);
   EXPECT_EQ(Failed(s.Result),
             (Failures{{f, R::CannotSetTime}, {tree, R::CannotSetTime}, {f, R::CannotSetTime}}));
+}
+
+// Each by its own date's offset whatever the date of the run; the folder's own time likewise.
+TEST_F(Stamping, EachInstantIsStoredByTheZonesRulesForItsOwnDate) {
+  ASSERT_FALSE(kZone.name.empty()) << "the zone in TZ has no row in the table";
+  const std::pair<rtl::TDateTime, Ticks> rows[] = {
+      {Instant(2026, 1, 15, 12, 0, 0, 250), tg::TicksOf(2026, 1, 15, kZone.januaryNoon, 0, 0, 250)},
+      {Instant(2026, 7, 15, 12, 0, 0, 250), tg::TicksOf(2026, 7, 15, kZone.julyNoon, 0, 0, 250)}};
+  for (const auto& row : rows) {
+    const std::wstring name = rtl::FormatDateTime(L"mm", row.first);
+    SCOPED_TRACE(name);
+    const std::wstring d = Dir(name), f = File(name + L"\\f");
+    TStamper s = Stamper(true);
+    s.StampPath(d, row.first);
+    ExpectStamped(f, row.second);
+    ExpectFolderStamped(d, row.second);
+  }
+}
+
+// Berlin's and New York's hours skipped in spring and repeated in autumn: no failure, and a
+// stored time one of the zone's two offsets gives.
+TEST_F(Stamping, ATimeSkippedOrRepeatedByASwitchIsStoredAsTheSystemResolvesIt) {
+  const std::wstring f = File(L"f");
+  const int days[][4] = {{2027, 3, 28, 2}, {2026, 10, 25, 2}, {2026, 3, 8, 2}, {2026, 11, 1, 1}};
+  for (const auto& d : days) {
+    const rtl::TDateTime instant = Instant(d[0], d[1], d[2], d[3], 30, 0, 0);
+    SCOPED_TRACE(rtl::FormatDateTime(L"yyyy-mm-dd hh:nn", instant));
+    TStamper s = Stamper(false);
+    s.StampPath(f, instant);
+    EXPECT_EQ(s.Result.Changed, 1u);
+    const Ticks stored = Times(f, 1)[0];
+    EXPECT_GE(stored, Stored(true, d[0], d[1], d[2], d[3], 30, 0, 0));
+    EXPECT_LE(stored, Stored(false, d[0], d[1], d[2], d[3], 30, 0, 0));
+  }
 }
 
 TEST(StampingReport, ThreeFormsEachFailureWithItsReason) {
@@ -390,11 +440,13 @@ const std::string kScratchBytes =
     "\x97\x70\x82\xc9\x8e\x67\x82\xc1\x82\xbd\x83\x74\x83\x40\x83\x43\x83\x8b\x82\xc5\x82\xb7"
     "\r\n";
 
-// Registered under TZ=Asia/Tokyo and TZ=UTC; Wine takes TZ per process.
+// The offset in force now, as the system converts the present moment.
 rtl::TDateTime ZoneCorrection() {
-  wchar_t zone[64] = L"";
-  GetEnvironmentVariableW(L"TZ", zone, 64);
-  return std::wstring(zone) == L"UTC" ? 0 : kNineHours;
+  FILETIME utc, local;
+  GetSystemTimeAsFileTime(&utc);
+  FileTimeToLocalFileTime(&utc, &local);
+  const long long ms = static_cast<long long>(tg::Ticks(local) - tg::Ticks(utc)) / 10000;
+  return static_cast<double>(ms) / rtl::MSecsPerDay;
 }
 
 // TMP and TEMP name another folder while it lives.

@@ -13,7 +13,7 @@ TBatchRunner::~TBatchRunner() {
 }
 
 void TBatchRunner::Start(TStamper& stamper, std::vector<std::wstring> targets,
-                         rtl::TDateTime instant, std::function<void()> done) {
+                         const std::optional<FILETIME>& stored, std::function<void()> done) {
   if (Running()) throw std::logic_error("a batch is already running");
   Progress.Changed = 0;
   Progress.Failed = 0;
@@ -23,7 +23,7 @@ void TBatchRunner::Start(TStamper& stamper, std::vector<std::wstring> targets,
   stamper.Result = TStampResult{};
   stamper.Progress = &Progress;
   try {
-    worker_ = std::thread(&TBatchRunner::Run, this, std::ref(stamper), std::move(targets), instant,
+    worker_ = std::thread(&TBatchRunner::Run, this, std::ref(stamper), std::move(targets), stored,
                           std::move(done));
   } catch (...) {
     stamper.Progress = nullptr;
@@ -33,14 +33,15 @@ void TBatchRunner::Start(TStamper& stamper, std::vector<std::wstring> targets,
 
 // Nothing may leave the thread's function: std::terminate would end the program.
 void TBatchRunner::Run(TStamper& stamper, const std::vector<std::wstring>& targets,
-                       rtl::TDateTime instant, const std::function<void()>& done) noexcept {
+                       const std::optional<FILETIME>& stored,
+                       const std::function<void()>& done) noexcept {
   try {
     for (const std::wstring& target : targets) {
       if (Progress.Stop) {
         stamper.Result.Stopped = true;
         break;
       }
-      stamper.StampPath(target, instant);
+      stamper.StampPath(target, stored);
     }
   } catch (...) {
     error_ = std::current_exception();

@@ -5,6 +5,7 @@
 #pragma once
 #include <exception>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -23,11 +24,12 @@ class TBatchRunner {
 
   TBatchProgress Progress;  // cleared by Start; the worker counts into it
 
-  // Starts a batch with the stamper's settings; its Result is cleared and then filled by the
+  // Starts a batch writing one stored time (none: every target fails) with the stamper's
+  // settings; its Result is cleared and then filled by the
   // worker. Until Finish the caller leaves the stamper alone and reads Progress only. done
   // runs on the worker as its last act and must not wait for the caller's thread.
-  void Start(TStamper& stamper, std::vector<std::wstring> targets, rtl::TDateTime instant,
-             std::function<void()> done);
+  void Start(TStamper& stamper, std::vector<std::wstring> targets,
+             const std::optional<FILETIME>& stored, std::function<void()> done);
   // Started and not yet finished.
   bool Running() const { return worker_.joinable(); }
   // The worker stops after the entry being changed; entries not reached are left alone.
@@ -36,8 +38,8 @@ class TBatchRunner {
   std::exception_ptr Finish();
 
  private:
-  void Run(TStamper& stamper, const std::vector<std::wstring>& targets, rtl::TDateTime instant,
-           const std::function<void()>& done) noexcept;
+  void Run(TStamper& stamper, const std::vector<std::wstring>& targets,
+           const std::optional<FILETIME>& stored, const std::function<void()>& done) noexcept;
   std::thread worker_;
   std::exception_ptr error_;
 };

@@ -78,7 +78,7 @@ std::wstring TStamper::Calibrate(const std::wstring& exePath) {
   TimeCorrection = 0;
   TStampResult outer = std::move(Result);
   Result = TStampResult();
-  StampPath(scratch_, t0);
+  StampPath(scratch_, rtl::DateTimeToFileTime(t0));
   const bool stamped = Result.Failed == 0 && Result.Changed == 1;
   Result = std::move(outer);
   if (stamped) {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,8 +81,20 @@ class TStamper {
   // its exact name (trailing dots and spaces, device names such as "nul" are ordinary names
   // inside a tree), and C:\Windows\System32 is that folder even for this 32-bit program.
   // Per-target problems land in Result, never in an exception. Relative paths are resolved
-  // against the current directory, which is left unchanged.
+  // against the current directory, which is left unchanged. The instant is local wall-clock
+  // time, written as StoredTime gives it.
   void StampPath(const std::wstring& path, rtl::TDateTime instant);
+  // The same with the stored time already known; none (an instant that cannot be stored)
+  // fails every target.
+  void StampPath(const std::wstring& path, const std::optional<FILETIME>& stored);
+  // The stored (universal) time of a local wall-clock instant, converted by the zone's rules
+  // for its own date, daylight-saving time included; a time skipped or repeated by a switch
+  // is resolved as the system resolves it. TimeCorrection stands in only where the system
+  // gives no zone at all (rtl::ZoneRules: GetTimeZoneInformation fails, which Windows reserves
+  // for failures such as lack of memory and Wine, deriving the zone from the host, never
+  // does). False where the instant cannot be stored: before 1601, local or converted, or not
+  // a number.
+  bool StoredTime(rtl::TDateTime instant, FILETIME& ft) const;
   // Sets TimeCorrection by a round trip through a scratch file, which is left in place
   // (see ScratchFile). Returns a message to show once when no scratch file could be written
   // (the correction then comes from the system's zone), otherwise an empty text.

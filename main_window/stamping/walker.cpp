@@ -15,11 +15,11 @@ namespace {
 
 bool IsSep(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-// The stored time for an instant. The correction is taken off in elapsed time: before
-// 1899-12-30 a TDateTime's fraction counts the time of day away from zero, so a plain
-// subtraction would move the clock the wrong way there.
-bool StoredTime(rtl::TDateTime instant, rtl::TDateTime correction, FILETIME& ft) {
-  if (!std::isfinite(instant) || !std::isfinite(correction)) return false;
+// The stored time for an instant by a fixed correction. The correction is taken off in
+// elapsed time: before 1899-12-30 a TDateTime's fraction counts the time of day away from
+// zero, so a plain subtraction would move the clock the wrong way there.
+bool CorrectedTime(rtl::TDateTime instant, rtl::TDateTime correction, FILETIME& ft) {
+  if (!std::isfinite(correction)) return false;
   const double elapsed =
       (instant >= 0 ? instant : rtl::DateOf(instant) + rtl::TimeOf(instant)) - correction;
   const double day = std::floor(elapsed);
@@ -434,16 +434,33 @@ class Walker {
 
 }  // namespace
 
+bool TStamper::StoredTime(rtl::TDateTime instant, FILETIME& ft) const {
+  if (!std::isfinite(instant)) return false;
+  SYSTEMTIME local, universal;
+  TIME_ZONE_INFORMATION rules;
+  try {
+    local = rtl::DateTimeToSystemTime(instant);
+  } catch (const rtl::Exception&) {
+    return false;  // before 1601, which no SYSTEMTIME holds
+  }
+  if (!rtl::ZoneRules(local.wYear, rules)) return CorrectedTime(instant, TimeCorrection, ft);
+  return TzSpecificLocalTimeToSystemTime(&rules, &local, &universal) &&
+         SystemTimeToFileTime(&universal, &ft);
+}
+
 void TStamper::StampPath(const std::wstring& path, rtl::TDateTime instant) {
+  FILETIME ft;
+  StampPath(path, StoredTime(instant, ft) ? std::optional<FILETIME>(ft) : std::nullopt);
+}
+
+void TStamper::StampPath(const std::wstring& path, const std::optional<FILETIME>& stored) {
   const std::wstring full = OrdinaryPath(rtl::ExpandFileName(path));
   if (full.empty()) {
     RecordFailure(Result, {path, TFailReason::NotFound, ERROR_INVALID_NAME});
     return;
   }
-  FILETIME ft;
-  const bool storable = StoredTime(instant, TimeCorrection, ft);
   NoRedirection redirection;
-  Walker(Result, FolderOption, storable ? &ft : nullptr, Progress, BeforeChange, redirection)
+  Walker(Result, FolderOption, stored ? &*stored : nullptr, Progress, BeforeChange, redirection)
       .Run(ApiPath(full));
 }
 

@@ -107,24 +107,41 @@ unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms) {
   return Ticks(ft);
 }
 
+namespace {
+// The zone's rules in a year (Wine 8 has no ...Ex conversions).
+TIME_ZONE_INFORMATION Rules(WORD year) {
+  DYNAMIC_TIME_ZONE_INFORMATION zone{};
+  TIME_ZONE_INFORMATION rules{};
+  if (GetDynamicTimeZoneInformation(&zone) == TIME_ZONE_ID_INVALID ||
+      !GetTimeZoneInformationForYear(year, &zone, &rules))
+    GetTimeZoneInformation(&rules);
+  return rules;
+}
+}  // namespace
+
 unsigned long long LocalTicks(const FILETIME& stored) {
-  FILETIME local;
-  FileTimeToLocalFileTime(&stored, &local);
-  return Ticks(local);
+  SYSTEMTIME utc{}, local{};
+  FileTimeToSystemTime(&stored, &utc);
+  const TIME_ZONE_INFORMATION rules = Rules(utc.wYear);
+  SystemTimeToTzSpecificLocalTime(&rules, &utc, &local);
+  FILETIME ft{};
+  SystemTimeToFileTime(&local, &ft);
+  return Ticks(ft) + Ticks(stored) % 10000;  // SYSTEMTIME stops at the millisecond
 }
 
 void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi, int s, int ms) {
-  SYSTEMTIME st{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d),
-                static_cast<WORD>(h), static_cast<WORD>(mi), static_cast<WORD>(s),
-                static_cast<WORD>(ms)};
-  FILETIME local, stored;
-  SystemTimeToFileTime(&st, &local);
-  LocalFileTimeToFileTime(&local, &stored);
+  SYSTEMTIME local{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d),
+                   static_cast<WORD>(h), static_cast<WORD>(mi), static_cast<WORD>(s),
+                   static_cast<WORD>(ms)};
+  SYSTEMTIME utc{};
+  const TIME_ZONE_INFORMATION rules = Rules(local.wYear);
+  TzSpecificLocalTimeToSystemTime(&rules, &local, &utc);
+  FILETIME stored;
+  SystemTimeToFileTime(&utc, &stored);
   HANDLE h2 = OpenAny(path, FILE_WRITE_ATTRIBUTES);
   SetFileTime(h2, &stored, nullptr, &stored);
   CloseHandle(h2);
 }
-
 
 namespace {
 const auto WineUnixName = reinterpret_cast<char*(CDECL*)(const wchar_t*)>(reinterpret_cast<void*>(
@@ -149,8 +166,12 @@ bool RunUnix(const std::wstring& program, const std::wstring& arguments,
   if (!WineUnixName || !CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
                                        nullptr, nullptr, &si, &pi))
     return false;
-  CloseHandle(pi.hThread);
-  CloseHandle(pi.hProcess);
+  // For a Unix program Wine gives no process handle and a stray value in hThread: seen equal
+  // to this process's standard output, whose later output closing it lost.
+  if (pi.hProcess != nullptr) {
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
   for (int i = 0; i < 200; ++i, Sleep(50))
     if (done()) return true;
   return false;

@@ -32,9 +32,9 @@ FILETIME WriteTime(const std::wstring& path);
 FILETIME AccessTime(const std::wstring& path);
 // 100 ns units since 1601 of a FILETIME.
 unsigned long long Ticks(const FILETIME& ft);
-// A stored time converted to local time, as a viewer shows it.
+// A stored time as a viewer shows it: local by the zone's rules for its own date.
 unsigned long long LocalTicks(const FILETIME& stored);
-// Sets a file's creation and modification times to a local wall-clock reading.
+// Sets a file's creation and modification times to a local reading, converted the same way.
 void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi, int s, int ms);
 
 // The FILETIME (no zone conversion) of a local wall-clock reading, given the correction.
