@@ -65,6 +65,9 @@ class TBatchProgress {
 };
 
 // Told the times an entry has just before they are changed (the undo journal keeps them).
+// Files are stamped on several threads: the hook is called from the caller's thread or from a
+// stamping thread, several calls at once. An exception it throws stops the walk and comes out of
+// StampPath once every thread is done.
 using TBeforeChange = std::function<void(const std::wstring& path, const FILETIME& creation,
                                          const FILETIME& lastWrite)>;
 
@@ -75,6 +78,7 @@ class TStamper {
   TStampResult Result;                // accumulates over a batch; the caller clears it
   TBatchProgress* Progress = nullptr;  // optional; its Stop ends the walk early
   TBeforeChange BeforeChange;          // optional
+  unsigned Threads = 0;  // that stamp files: 0 from the processor count, 1 the caller's alone
 
   // Stamps a file, or walks a folder tree. A named target is followed even when it is a
   // link; links met inside the tree (to files or folders) are not. Every entry is opened by
@@ -105,6 +109,9 @@ class TStamper {
  private:
   std::wstring scratch_;
 };
+
+// The threads that stamp a walk's files for TStamper::Threads; 0: the walking thread alone.
+unsigned StampingThreads(unsigned requested);
 
 // The completion report of a batch; instantText is DateTimeToStr(instant).
 std::wstring ReportText(const std::wstring& instantText, const TStampResult& r);

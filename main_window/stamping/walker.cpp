@@ -3,9 +3,14 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <deque>
+#include <exception>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "rtl/clock_win.h"
 #include "rtl/files_win.h"
@@ -29,12 +34,6 @@ bool CorrectedTime(rtl::TDateTime instant, rtl::TDateTime correction, FILETIME& 
   } catch (const rtl::Exception&) {
     return false;  // before 1601 or beyond 9999
   }
-}
-
-void RecordFailure(TStampResult& result, TStampFailure failure) {
-  ++result.Failed;
-  if (result.Failures.size() < TStampResult::MaxFailures)
-    result.Failures.push_back(std::move(failure));
 }
 
 TFailReason ReasonOf(DWORD error) {
@@ -141,7 +140,8 @@ bool NamesHideFileLinks() {
   return wine;
 }
 
-// The name of an open file or folder within its volume, as Wine resolves it; empty on failure.
+// The name of an open file or folder within its volume as Wine resolves it: links followed,
+// trailing dots and spaces dropped from the last name only. Empty on failure.
 std::wstring HandleName(HANDLE h, std::vector<LONGLONG>& buffer) {
   if (buffer.empty()) buffer.resize((sizeof(FILE_NAME_INFO) + 65536) / sizeof(LONGLONG));
   auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
@@ -151,35 +151,358 @@ std::wstring HandleName(HANDLE h, std::vector<LONGLONG>& buffer) {
   return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
 }
 
-// Depth-first walk with its own stack of open folders, so the thread's stack does not limit
-// the depth; memory grows with the depth, not with the number of entries. One path buffer is
-// extended and cut back for every entry.
+// The length of s[0, end) without trailing dots and spaces.
+std::size_t Trimmed(const std::wstring& s, std::size_t end) {
+  while (end > 0 && (s[end - 1] == L'.' || s[end - 1] == L' ')) --end;
+  return end;
+}
+
+// The walk holds a folder for as long as it is inside; others may still write, rename and
+// delete in it meanwhile.
+rtl::FileHandle OpenFolder(const std::wstring& path, DWORD access) {
+  const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  return rtl::FileHandle(CreateFileW(path.c_str(), access, all, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+class Locked {
+ public:
+  explicit Locked(SRWLOCK& lock) : lock_(lock) { AcquireSRWLockExclusive(&lock_); }
+  ~Locked() { ReleaseSRWLockExclusive(&lock_); }
+  Locked(const Locked&) = delete;
+  Locked& operator=(const Locked&) = delete;
+
+ private:
+  SRWLOCK& lock_;
+};
+
+// A folder of the walk. It lives until everything inside it is done, possibly on a stamping
+// thread, and then has its own time written.
+struct Folder {
+  Folder* parent = nullptr;
+  std::atomic<long> pending{1};  // entries inside not yet done, plus one until it is listed
+  std::wstring path;             // the \\?\ form
+  std::wstring resolvedName;     // under Wine, see IsFileLink; empty when unknown
+  rtl::FileHandle handle;
+  bool writable = false;
+  bool listed = true;                // false: the listing failed, its time is left alone
+  FILETIME creation{}, lastWrite{};  // its own times before the walk
+  std::size_t seq = 0;               // the place of its own time in walk order
+};
+
+// A file for a stamping thread.
+struct Job {
+  Folder* folder = nullptr;  // null for a named file
+  std::size_t seq = 0;       // the file's place in walk order
+  FILETIME creation{}, lastWrite{};
+  std::wstring name;  // within folder; for a named file its whole \\?\ path
+};
+
+constexpr unsigned kMaxThreads = 8;  // see StampingThreads
+
+// What every thread of one walk shares: the instant, the counts and failures so far, and the
+// queue of files from the walking thread to the stamping threads.
+class Batch {
+ public:
+  // Each thread that opens files has its own.
+  struct Context {
+    NoRedirection redirection;
+    std::wstring path;
+    std::vector<LONGLONG> names;  // for HandleName
+  };
+
+  Batch(TStampResult& result, bool folderOption, const FILETIME* time, TBatchProgress* progress,
+        const TBeforeChange& beforeChange, unsigned threads)
+      : result_(result), folderOption_(folderOption), time_(time), progress_(progress),
+        beforeChange_(beforeChange), threads_(StampingThreads(threads)),
+        room_(TStampResult::MaxFailures -
+              std::min(result.Failures.size(), TStampResult::MaxFailures)) {}
+  ~Batch() { Join(); }
+  Batch(const Batch&) = delete;
+  Batch& operator=(const Batch&) = delete;
+
+  bool FolderOption() const { return folderOption_; }
+  void SetFolder(const std::wstring& path) {
+    if (progress_ != nullptr) progress_->SetFolder(OrdinaryPath(path));
+  }
+  bool Storable() const { return time_ != nullptr; }
+
+  // A stop asked for, or a hook failed: what is not begun is left.
+  bool Halted() {
+    if (error_.load()) return true;
+    if (progress_ == nullptr || !progress_->Stop.load(std::memory_order_relaxed)) return false;
+    stopped_ = true;
+    return true;
+  }
+
+  void Fail(std::size_t seq, const std::wstring& path, TFailReason reason, DWORD error) {
+    ++failed_;
+    if (progress_ != nullptr) ++progress_->Failed;
+    // Only the first in walk order are kept, whichever thread met them first.
+    Locked lock(failuresLock_);
+    auto last = std::max_element(failures_.begin(), failures_.end(),
+                                 [](const Failure& a, const Failure& b) { return a.seq < b.seq; });
+    if (failures_.size() < room_)
+      failures_.push_back({seq, {OrdinaryPath(path), reason, error}});
+    else if (last != failures_.end() && seq < last->seq)
+      *last = {seq, {OrdinaryPath(path), reason, error}};
+  }
+  void Fail(std::size_t seq, const std::wstring& path, DWORD error) {
+    Fail(seq, path, ReasonOf(error), error);
+  }
+
+  // From the walking thread: the file goes to a stamping thread, or is stamped here when
+  // there are none.
+  void Submit(Job&& job, Context& context) {
+    if (!StartPool()) {
+      Stamp(job, context);
+      return;
+    }
+    bool wake;
+    {
+      Locked lock(queueLock_);
+      while (queue_.size() >= kQueued) {
+        walkerWaits_ = true;
+        SleepConditionVariableSRW(&roomReady_, &queueLock_, INFINITE, 0);
+      }
+      queue_.push_back(std::move(job));
+      wake = idle_ > 0;
+    }
+    if (wake) WakeConditionVariable(&jobsReady_);
+  }
+
+  void Stamp(const Job& job, Context& context) {
+    try {
+      if (!Halted()) StampFile(job, context);
+    } catch (...) {
+      Abort();
+    }
+    Done(job.folder, context);
+  }
+
+  // One entry inside folder is done; the folders it completes get their own times.
+  void Done(Folder* folder, Context& context) {
+    while (folder != nullptr && --folder->pending == 0) {
+      try {
+        if (folderOption_ && folder->listed && !Halted()) StampFolder(*folder, context);
+      } catch (...) {
+        Abort();
+      }
+      Folder* const parent = folder->parent;
+      delete folder;
+      folder = parent;
+    }
+  }
+
+  // From the walking thread once the walk is over: waits for the stamping threads, then adds
+  // this walk to the result. A hook's exception comes out here.
+  void Finish() {
+    Join();
+    result_.Changed += changed_;
+    result_.Failed += failed_;
+    std::sort(failures_.begin(), failures_.end(),
+              [](const Failure& a, const Failure& b) { return a.seq < b.seq; });
+    for (Failure& f : failures_) result_.Failures.push_back(std::move(f.failure));
+    failures_.clear();
+    if (stopped_) result_.Stopped = true;
+    if (error_.load()) std::rethrow_exception(exception_);
+  }
+
+  void Abort() {
+    Locked lock(failuresLock_);
+    if (!error_.load()) {
+      exception_ = std::current_exception();
+      error_ = true;
+    }
+  }
+
+ private:
+  // A few thousand: a folder of a million files never holds a million paths. The walking
+  // thread, once the queue is full, waits until half of it is stamped rather than waking for
+  // every free place.
+  static constexpr std::size_t kQueued = 4096;
+  static constexpr DWORD kStackSize = 256 * 1024;  // the hook runs on it too
+
+  struct Failure {
+    std::size_t seq;
+    TStampFailure failure;
+  };
+
+  void StampFile(const Job& job, Context& c) {
+    const std::wstring* path = &job.name;
+    if (job.folder != nullptr) {
+      c.path = job.folder->path;
+      if (!IsSep(c.path.back())) c.path += L'\\';
+      c.path += job.name;
+      path = &c.path;
+    }
+    rtl::FileHandle file(CreateFileW(path->c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+      Fail(job.seq, *path, GetLastError());
+    } else if (job.folder != nullptr && NamesHideFileLinks() &&
+               IsFileLink(file.get(), *job.folder, job.name, c)) {
+      Fail(job.seq, *path, TFailReason::Link, 0);
+    } else {
+      BeforeChange(*path, job.creation, job.lastWrite, c);
+      if (SetFileTime(file.get(), time_, nullptr, time_))
+        Changed();
+      else
+        Fail(job.seq, *path, TFailReason::CannotSetTime, GetLastError());
+    }
+  }
+
+  // The file's resolved name is not the one it was listed under.
+  static bool IsFileLink(HANDLE file, const Folder& folder, const std::wstring& name,
+                         Context& c) {
+    const std::wstring& dir = folder.resolvedName;
+    if (dir.empty()) return false;  // unknown: settles nothing
+    const std::wstring resolved = HandleName(file, c.names);
+    const std::size_t kept = Trimmed(name, name.size());
+    return !resolved.empty() &&
+           (resolved.size() != dir.size() + kept || resolved.compare(0, dir.size(), dir) != 0 ||
+            resolved.compare(dir.size(), kept, name, 0, kept) != 0);
+  }
+
+  void StampFolder(Folder& f, Context& c) {
+    if (!f.writable) {
+      // Held by another program on the way in; it may have let go.
+      f.handle.close();
+      rtl::FileHandle h = OpenFolder(f.path, GENERIC_WRITE);
+      const DWORD error = GetLastError();
+      if (!h.valid()) {
+        Fail(f.seq, f.path, error);
+        return;
+      }
+      f.handle = std::move(h);
+    }
+    if (time_ == nullptr) {
+      Fail(f.seq, f.path, TFailReason::CannotSetTime, 0);
+      return;
+    }
+    BeforeChange(f.path, f.creation, f.lastWrite, c);
+    if (SetFileTime(f.handle.get(), nullptr, nullptr, time_))
+      Changed();
+    else
+      Fail(f.seq, f.path, TFailReason::CannotSetTime, GetLastError());
+  }
+
+  void BeforeChange(const std::wstring& path, const FILETIME& creation, const FILETIME& lastWrite,
+                    Context& c) {
+    if (beforeChange_)
+      c.redirection.Redirected([&] { beforeChange_(OrdinaryPath(path), creation, lastWrite); });
+  }
+
+  void Changed() {
+    ++changed_;
+    if (progress_ != nullptr) ++progress_->Changed;
+  }
+
+  // Started at the first file, so a tree with none starts no thread.
+  bool StartPool() {
+    if (!poolTried_) {
+      poolTried_ = true;
+      for (unsigned i = 0; i < threads_; ++i) {
+        HANDLE h = CreateThread(nullptr, kStackSize, Work, this,
+                                STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+        if (h == nullptr) break;
+        workers_[started_++] = h;
+      }
+    }
+    return started_ > 0;
+  }
+
+  static DWORD WINAPI Work(void* self) {
+    Batch& batch = *static_cast<Batch*>(self);
+    Context context;
+    Job job;
+    while (batch.Take(job)) batch.Stamp(job, context);
+    return 0;
+  }
+
+  bool Take(Job& job) {
+    bool wake;
+    {
+      Locked lock(queueLock_);
+      while (queue_.empty() && !closed_) {
+        ++idle_;
+        SleepConditionVariableSRW(&jobsReady_, &queueLock_, INFINITE, 0);
+        --idle_;
+      }
+      if (queue_.empty()) return false;
+      job = std::move(queue_.front());
+      queue_.pop_front();
+      wake = walkerWaits_ && queue_.size() <= kQueued / 2;
+      if (wake) walkerWaits_ = false;
+    }
+    if (wake) WakeConditionVariable(&roomReady_);
+    return true;
+  }
+
+  void Join() {
+    if (started_ == 0) return;
+    {
+      Locked lock(queueLock_);
+      closed_ = true;
+    }
+    WakeAllConditionVariable(&jobsReady_);
+    WaitForMultipleObjects(started_, workers_, TRUE, INFINITE);
+    for (unsigned i = 0; i < started_; ++i) CloseHandle(workers_[i]);
+    started_ = 0;
+  }
+
+  TStampResult& result_;
+  const bool folderOption_;
+  const FILETIME* const time_;  // null when the instant cannot be stored
+  TBatchProgress* const progress_;
+  const TBeforeChange& beforeChange_;
+  const unsigned threads_;
+
+  std::atomic<std::size_t> changed_{0}, failed_{0};
+  std::atomic<bool> stopped_{false}, error_{false};
+  SRWLOCK failuresLock_ = SRWLOCK_INIT;
+  const std::size_t room_;  // failures kept, the first in walk order
+  std::vector<Failure> failures_;
+  std::exception_ptr exception_;
+
+  SRWLOCK queueLock_ = SRWLOCK_INIT;
+  CONDITION_VARIABLE jobsReady_ = CONDITION_VARIABLE_INIT, roomReady_ = CONDITION_VARIABLE_INIT;
+  std::deque<Job> queue_;
+  unsigned idle_ = 0;
+  bool walkerWaits_ = false, closed_ = false;
+  bool poolTried_ = false;
+  unsigned started_ = 0;
+  HANDLE workers_[kMaxThreads] = {};
+};
+
+// The walk itself, on the calling thread: depth-first with its own stack of open folders, so
+// the thread's stack does not limit the depth; memory grows with the depth, not with the
+// number of entries. One path buffer is extended and cut back for every entry. Files go to
+// the stamping threads in walk order, each numbered in that order so the failures can be
+// reported in it.
 //
 // Each folder is opened once: that handle lists it (GetFileInformationByHandleEx, which also
 // gives every subfolder's file id for the loop guard) and, with the folder option, writes its
-// time on the way out. Under Wine every open costs in proportion to the path's depth, and
-// GetFileInformationByHandle far more (it asks the mount manager for the volume), so the full
-// identity is read only when file ids match or are unknown.
+// time once everything inside is done. Under Wine every open costs in proportion to the path's
+// depth, and GetFileInformationByHandle far more (it asks the mount manager for the volume), so
+// the full identity is read only when file ids match or are unknown.
 class Walker {
  public:
-  Walker(TStampResult& result, bool folderOption, const FILETIME* time, TBatchProgress* progress,
-         const TBeforeChange& beforeChange, NoRedirection& redirection)
-      : result_(result), folderOption_(folderOption), time_(time), progress_(progress),
-        beforeChange_(beforeChange), redirection_(redirection) {}
+  Walker(Batch& batch, Batch::Context& context) : batch_(batch), context_(context) {}
 
   // path: the \\?\ form of an absolute path.
   void Run(const std::wstring& path) {
-    path_ = path;
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (Stopped()) return;
-    if (!GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data)) {
-      Fail(GetLastError());
-    } else if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      StampFile(data.dwFileAttributes, data.ftCreationTime, data.ftLastWriteTime);
-    } else {
-      // A named folder is followed even when it is a link.
-      Enter(0, data.ftCreationTime, data.ftLastWriteTime);
-      Walk();
+    try {
+      path_ = path;
+      if (!batch_.Halted()) Target();
+    } catch (...) {
+      batch_.Abort();
+    }
+    // Folders left unfinished by a stop keep their times and are not failures.
+    while (!stack_.empty()) {
+      Folder* const folder = stack_.back().folder;
+      stack_.pop_back();
+      batch_.Done(folder, context_);
     }
   }
 
@@ -191,29 +514,34 @@ class Walker {
   static constexpr DWORD kRefill = 0xFFFFFFFF;
 
   struct Frame {
-    rtl::FileHandle folder;
+    Folder* folder = nullptr;
     std::unique_ptr<LONGLONG[]> listing;  // 8-byte aligned, as the entries need
     DWORD listingBytes = 0;
     DWORD next = kRefill;                 // offset of the next entry in listing
     bool started = false;                 // listing has been filled before
     bool listed = false;                  // the folder has no more entries
     DWORD listError = 0;                  // the listing stopped early with this error
-    bool writable = false;
     std::size_t length = 0;               // of path_ for this folder
     LONGLONG fileId = 0;                  // from the parent's listing; 0 when unknown
-    FILETIME creation{}, lastWrite{};     // the folder's own times before the walk
     bool identified = false;              // volume and index below are read
     DWORD volume = 0, indexHigh = 0, indexLow = 0;
-    std::wstring resolvedName;            // see IsFileLink; read when first needed
   };
 
+  void Target() {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data)) {
+      batch_.Fail(seq_++, path_, GetLastError());
+    } else if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      File(data.dwFileAttributes, data.ftCreationTime, data.ftLastWriteTime, nullptr);
+    } else {
+      // A named folder is followed even when it is a link.
+      Enter(0, data.ftCreationTime, data.ftLastWriteTime, 0);
+      Walk();
+    }
+  }
+
   void Walk() {
-    while (!stack_.empty()) {
-      if (Stopped()) {
-        // Folders left unfinished keep their times and are not failures.
-        stack_.clear();
-        return;
-      }
+    while (!stack_.empty() && !batch_.Halted()) {
       Frame& frame = stack_.back();
       const FILE_ID_BOTH_DIR_INFO* entry = NextEntry(frame);
       if (entry == nullptr) {
@@ -225,102 +553,110 @@ class Walker {
       if (name[0] == L'.' && (nameLength == 1 || (nameLength == 2 && name[1] == L'.'))) continue;
       path_.resize(frame.length);
       if (!IsSep(path_.back())) path_ += L'\\';
+      const std::size_t nameStart = path_.size();
       path_.append(name, nameLength);
       const DWORD attributes = entry->FileAttributes;
       const FILETIME creation = ToFileTime(entry->CreationTime);
       const FILETIME lastWrite = ToFileTime(entry->LastWriteTime);
       if (IsLink(*entry))
-        Fail(TFailReason::Link);  // to a file or a folder, it may lead anywhere
+        batch_.Fail(seq_++, path_, TFailReason::Link, 0);  // it may lead anywhere
       else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        StampFile(attributes, creation, lastWrite, &frame);
+        File(attributes, creation, lastWrite, frame.folder, nameStart);
       else
-        Enter(entry->FileId.QuadPart, creation, lastWrite);  // may move frame and entry
+        Enter(entry->FileId.QuadPart, creation, lastWrite, nameStart);  // may move frame
     }
   }
 
-  // folder: where the file was listed; null for a named target, which is followed.
-  void StampFile(DWORD attributes, const FILETIME& creation, const FILETIME& lastWrite,
-                 Frame* folder = nullptr) {
+  // folder: where the file was listed, its name in path_ from nameStart; null for a named
+  // file, which is followed if a link.
+  void File(DWORD attributes, const FILETIME& creation, const FILETIME& lastWrite,
+            Folder* folder, std::size_t nameStart = 0) {
+    const std::size_t seq = seq_++;
     // Wine running as root opens read-only files for writing where Windows refuses.
     if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-      Fail(TFailReason::ReadOnly, ERROR_ACCESS_DENIED);
+      batch_.Fail(seq, path_, TFailReason::ReadOnly, ERROR_ACCESS_DENIED);
       return;
     }
-    if (time_ == nullptr) {
-      Fail(TFailReason::CannotSetTime);
+    if (!batch_.Storable()) {
+      batch_.Fail(seq, path_, TFailReason::CannotSetTime, 0);
       return;
     }
-    rtl::FileHandle file(CreateFileW(path_.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) {
-      Fail(GetLastError());
-      return;
+    Job job;
+    job.folder = folder;
+    job.seq = seq;
+    job.creation = creation;
+    job.lastWrite = lastWrite;
+    job.name = path_.substr(nameStart);
+    if (folder != nullptr) ++folder->pending;
+    try {
+      batch_.Submit(std::move(job), context_);
+    } catch (...) {
+      batch_.Done(folder, context_);  // not queued
+      throw;
     }
-    if (folder != nullptr && NamesHideFileLinks() && IsFileLink(file.get(), *folder)) {
-      Fail(TFailReason::Link);
-      return;
-    }
-    BeforeChange(creation, lastWrite);
-    if (SetFileTime(file.get(), time_, nullptr, time_))
-      Changed();
-    else
-      Fail(TFailReason::CannotSetTime, GetLastError());
   }
 
-  // The file's resolved name is not the one it was listed under. A name that cannot be read
-  // settles nothing.
-  bool IsFileLink(HANDLE file, Frame& folder) {
-    if (folder.resolvedName.empty()) {
-      folder.resolvedName = HandleName(folder.folder.get(), nameBuffer_);
-      if (folder.resolvedName.empty()) return false;
-      if (!IsSep(folder.resolvedName.back())) folder.resolvedName += L'\\';
-    }
-    const std::wstring name = HandleName(file, nameBuffer_);
-    std::size_t end = path_.size();  // Wine's name drops trailing dots and spaces
-    while (end > folder.length + 1 && (path_[end - 1] == L'.' || path_[end - 1] == L' ')) --end;
-    const std::size_t start = folder.length + (IsSep(path_[folder.length - 1]) ? 0 : 1);
-    return !name.empty() && name != folder.resolvedName + path_.substr(start, end - start);
-  }
-
-  void Enter(LONGLONG fileId, const FILETIME& creation, const FILETIME& lastWrite) {
-    Frame frame;
-    frame.length = path_.size();
-    frame.fileId = fileId;
-    frame.creation = creation;
-    frame.lastWrite = lastWrite;
+  // nameStart: where the folder's name begins in path_; 0 for the target.
+  void Enter(LONGLONG fileId, const FILETIME& creation, const FILETIME& lastWrite,
+             std::size_t nameStart) {
+    Folder* const parent = stack_.empty() ? nullptr : stack_.back().folder;
+    auto folder = std::make_unique<Folder>();
     // FILE_READ_ATTRIBUTES: GetFileInformationByHandle needs it on Windows.
     const DWORD access = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES;
-    if (folderOption_) {
-      frame.folder = OpenFolder(access | GENERIC_WRITE);
-      frame.writable = frame.folder.valid();
+    if (batch_.FolderOption()) {
+      folder->handle = OpenFolder(path_, access | GENERIC_WRITE);
+      folder->writable = folder->handle.valid();
     }
-    if (!frame.folder.valid()) frame.folder = OpenFolder(access);
-    if (!frame.folder.valid()) {
-      Fail(GetLastError());
+    if (!folder->handle.valid()) folder->handle = OpenFolder(path_, access);
+    if (!folder->handle.valid()) {
+      batch_.Fail(seq_++, path_, GetLastError());
       return;
     }
+    Frame frame;
+    frame.folder = folder.get();
+    frame.length = path_.size();
+    frame.fileId = fileId;
     if (OnWalkPath(frame)) {
-      Fail(TFailReason::Link);  // reached again through a mount point or bind mount
+      batch_.Fail(seq_++, path_, TFailReason::Link, 0);  // reached again through a mount point
       return;
     }
-    if (progress_ != nullptr) progress_->SetFolder(OrdinaryPath(path_));
+    folder->path = path_;
+    folder->creation = creation;
+    folder->lastWrite = lastWrite;
+    if (NamesHideFileLinks()) folder->resolvedName = ResolvedName(parent, *folder, nameStart);
     frame.listingBytes = kSmallListing;
     frame.listing.reset(new LONGLONG[kSmallListing / sizeof(LONGLONG)]);
     stack_.push_back(std::move(frame));
+    folder->parent = parent;
+    if (parent != nullptr) ++parent->pending;
+    folder.release();
+    batch_.SetFolder(path_);
   }
 
-  // The walk holds a folder for as long as it is inside; others may still write, rename and
-  // delete in it meanwhile.
-  rtl::FileHandle OpenFolder(DWORD access) const {
-    const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-    return rtl::FileHandle(CreateFileW(path_.c_str(), access, all, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  // The folder's name as Wine resolves it, for IsFileLink. Below the target, folders are not
+  // links, so it is the parent's and the listed name; the target may be a link.
+  std::wstring ResolvedName(const Folder* parent, const Folder& folder, std::size_t nameStart) {
+    std::size_t end = path_.size();
+    while (end > nameStart && IsSep(path_[end - 1])) --end;
+    std::wstring name;
+    if (parent != nullptr) {
+      if (parent->resolvedName.empty()) return {};
+      name = parent->resolvedName + path_.substr(nameStart, end - nameStart);
+    } else {
+      name = HandleName(folder.handle.get(), context_.names);
+      if (name.empty()) return {};
+      // Wine drops trailing dots and spaces from the last name only.
+      const std::size_t kept = Trimmed(path_, end);
+      name.append(path_, kept, end - kept);
+    }
+    if (!IsSep(name.back())) name += L'\\';
+    return name;
   }
 
   bool Identify(Frame& frame) {
     if (!frame.identified) {
       BY_HANDLE_FILE_INFORMATION info;
-      if (!GetFileInformationByHandle(frame.folder.get(), &info)) return false;
+      if (!GetFileInformationByHandle(frame.folder->handle.get(), &info)) return false;
       frame.volume = info.dwVolumeSerialNumber;
       frame.indexHigh = info.nFileIndexHigh;
       frame.indexLow = info.nFileIndexLow;
@@ -355,7 +691,7 @@ class Walker {
         frame.listing.reset(new LONGLONG[kLargeListing / sizeof(LONGLONG)]);
       }
       frame.started = true;
-      if (!GetFileInformationByHandleEx(frame.folder.get(), FileIdBothDirectoryInfo,
+      if (!GetFileInformationByHandleEx(frame.folder->handle.get(), FileIdBothDirectoryInfo,
                                         frame.listing.get(), frame.listingBytes)) {
         const DWORD error = GetLastError();
         // A drive root has no "." entry, so an empty one lists nothing at all.
@@ -372,67 +708,47 @@ class Walker {
     return entry;
   }
 
-  // The folder's own time goes last, after everything inside it.
+  // The folder's own time takes its place in walk order here, after everything inside it; it
+  // is written once the last of those is done.
   void Leave() {
-    Frame& frame = stack_.back();
-    path_.resize(frame.length);
-    if (frame.listError != 0) {
-      Fail(TFailReason::Unlistable, frame.listError);
-    } else if (folderOption_) {
-      if (!frame.writable) {
-        // Held by another program on the way in; it may have let go.
-        frame.folder.close();
-        frame.folder = OpenFolder(GENERIC_WRITE);
-      }
-      if (!frame.folder.valid()) {
-        Fail(GetLastError());
-      } else if (time_ == nullptr) {
-        Fail(TFailReason::CannotSetTime);
-      } else {
-        BeforeChange(frame.creation, frame.lastWrite);
-        if (SetFileTime(frame.folder.get(), nullptr, nullptr, time_))
-          Changed();
-        else
-          Fail(TFailReason::CannotSetTime, GetLastError());
-      }
+    Folder* const folder = stack_.back().folder;
+    const DWORD listError = stack_.back().listError;
+    path_.resize(stack_.back().length);
+    folder->seq = seq_++;
+    if (listError != 0) {
+      batch_.Fail(folder->seq, path_, TFailReason::Unlistable, listError);
+      folder->listed = false;
     }
+    if (!batch_.FolderOption()) folder->handle.close();
     stack_.pop_back();
+    batch_.Done(folder, context_);
   }
 
-  void BeforeChange(const FILETIME& creation, const FILETIME& lastWrite) {
-    if (beforeChange_)
-      redirection_.Redirected([&] { beforeChange_(OrdinaryPath(path_), creation, lastWrite); });
-  }
-  void Fail(TFailReason reason, DWORD error = 0) {
-    RecordFailure(result_, {OrdinaryPath(path_), reason, error});
-    if (progress_ != nullptr) ++progress_->Failed;
-  }
-  void Fail(DWORD error) { Fail(ReasonOf(error), error); }
-  void Changed() {
-    ++result_.Changed;
-    if (progress_ != nullptr) ++progress_->Changed;
-  }
-  bool Stopped() {
-    if (progress_ == nullptr || !progress_->Stop.load(std::memory_order_relaxed)) return false;
-    result_.Stopped = true;
-    return true;
-  }
   static FILETIME ToFileTime(const LARGE_INTEGER& t) {
     return FILETIME{t.LowPart, static_cast<DWORD>(t.HighPart)};
   }
 
-  TStampResult& result_;
-  const bool folderOption_;
-  const FILETIME* const time_;  // null when the instant cannot be stored
-  TBatchProgress* const progress_;
-  const TBeforeChange& beforeChange_;
-  NoRedirection& redirection_;
+  Batch& batch_;
+  Batch::Context& context_;
   std::vector<Frame> stack_;
-  std::wstring path_;  // always the \\?\ form
-  std::vector<LONGLONG> nameBuffer_;
+  std::wstring path_;    // always the \\?\ form
+  std::size_t seq_ = 0;  // of the next entry, in walk order
 };
 
 }  // namespace
+
+// Each file costs an open, a set-time and a close that mostly wait: on the file system driver,
+// on a network share's server (about a millisecond each), under Wine on its server. So more of
+// them in flight than processors still pays, at least 2; past 8 a local disk gains nothing and
+// a share's server only sees a burst.
+unsigned StampingThreads(unsigned requested) {
+  if (requested == 0) {
+    SYSTEM_INFO info;
+    GetSystemInfo(&info);
+    requested = info.dwNumberOfProcessors;
+  }
+  return requested <= 1 ? 0 : std::min(requested, kMaxThreads);
+}
 
 bool TStamper::StoredTime(rtl::TDateTime instant, FILETIME& ft) const {
   if (!std::isfinite(instant)) return false;
@@ -454,14 +770,19 @@ void TStamper::StampPath(const std::wstring& path, rtl::TDateTime instant) {
 }
 
 void TStamper::StampPath(const std::wstring& path, const std::optional<FILETIME>& stored) {
-  const std::wstring full = OrdinaryPath(rtl::ExpandFileName(path));
+  // A \\?\ path is taken as it is; Wine's GetFullPathNameW would cut trailing dots and spaces.
+  const bool literal = path.compare(0, 4, L"\\\\?\\") == 0;
+  const std::wstring full = OrdinaryPath(literal ? path : rtl::ExpandFileName(path));
   if (full.empty()) {
-    RecordFailure(Result, {path, TFailReason::NotFound, ERROR_INVALID_NAME});
+    ++Result.Failed;
+    if (Result.Failures.size() < TStampResult::MaxFailures)
+      Result.Failures.push_back({path, TFailReason::NotFound, ERROR_INVALID_NAME});
     return;
   }
-  NoRedirection redirection;
-  Walker(Result, FolderOption, stored ? &*stored : nullptr, Progress, BeforeChange, redirection)
-      .Run(ApiPath(full));
+  Batch batch(Result, FolderOption, stored ? &*stored : nullptr, Progress, BeforeChange, Threads);
+  Batch::Context context;
+  Walker(batch, context).Run(ApiPath(full));
+  batch.Finish();
 }
 
 }  // namespace zel
