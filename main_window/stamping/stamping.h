@@ -62,6 +62,8 @@ class TStamper {
   // in an exception. Relative paths are resolved against the current directory, which is
   // left unchanged.
   void StampPath(const std::wstring& path, rtl::TDateTime instant);
+  // The file time StampPath writes for this instant; false when it cannot be stored.
+  bool StoredFileTime(rtl::TDateTime instant, FILETIME& ft) const;
   // Writes only the last-modification time of one folder; Result is not touched.
   bool StampFolderTime(const std::wstring& path, rtl::TDateTime instant);
   // Sets TimeCorrection by a round trip through a scratch file, which is left in place
@@ -77,5 +79,7 @@ class TStamper {
 
 // The completion report of a batch; instantText is DateTimeToStr(instant).
 std::wstring ReportText(const std::wstring& instantText, const TStampResult& r);
+// Its list of what could not be changed, empty when nothing failed.
+std::wstring FailuresText(const TStampResult& r);
 
 }  // namespace zel

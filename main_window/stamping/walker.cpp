@@ -313,6 +313,10 @@ void TStamper::StampPath(const std::wstring& path, rtl::TDateTime instant) {
   Walker(Result, FolderOption, storable ? &ft : nullptr, Progress, BeforeChange).Run(full);
 }
 
+bool TStamper::StoredFileTime(rtl::TDateTime instant, FILETIME& ft) const {
+  return StoredTime(instant, TimeCorrection, ft);
+}
+
 bool TStamper::StampFolderTime(const std::wstring& path, rtl::TDateTime instant) {
   FILETIME ft;
   const std::wstring full = rtl::ExpandFileName(path);
