@@ -83,6 +83,7 @@ void TForm1::FormCreate() {
   ChosenTime = now.Time;
   SetClockLabels();
   DragAcceptFiles(Handle(), TRUE);
+  AddUndoMenuItem();
   DeleteScratchFiles();
   CheckOperatingSystem();
 }
@@ -182,12 +183,20 @@ bool TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
     result = 0;
     return true;
   }
+  if (msg == WM_SYSCOMMAND && (wp & 0xFFF0) == kUndoCommand) {
+    UndoLastChange();
+    result = 0;
+    return true;
+  }
   return false;
 }
 
 // ---- batches --------------------------------------------------------------------------
 
-void TForm1::BeginBatch() { stamper_.Result = TStampResult{}; }
+void TForm1::BeginBatch() {
+  stamper_.Result = TStampResult{};
+  BeginJournal();
+}
 
 void TForm1::StampPath(const std::wstring& path, rtl::TDateTime instant) {
   stamper_.FolderOption = CheckBox1.Checked();
@@ -204,7 +213,8 @@ void TForm1::RunCommandLineBatch() {
 }
 
 void TForm1::ReportChanged() {
-  fw::ShowMessageAt(*this, ReportText(rtl::DateTimeToStr(StampingInstant()), stamper_.Result));
+  fw::ShowMessageAt(*this, ReportText(rtl::DateTimeToStr(StampingInstant()), stamper_.Result) +
+                               EndJournal());
 }
 
 }  // namespace zel

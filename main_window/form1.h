@@ -10,6 +10,7 @@
 
 #include "framework/dialogs.h"
 #include "framework/forms.h"
+#include "main_window/stamping/journal.h"
 #include "main_window/stamping/stamping.h"
 #include "rtl/datetime.h"
 #include "settings/borvelune.h"
@@ -21,6 +22,7 @@ extern const wchar_t kDroppedStatus[];  // Edit1's text for those batches
 extern const wchar_t kSpecifyCaption[];  // Button2 in live mode
 extern const wchar_t kCurrentCaption[];  // Button2 in fixed mode
 extern const wchar_t kDatePattern[];     // Label3's format of the date
+constexpr UINT kUndoCommand = 0x0010;    // the system menu's "直前の変更を元に戻す"
 
 class TForm1 : public fw::TForm {
  public:
@@ -58,6 +60,8 @@ class TForm1 : public fw::TForm {
   void ReportChanged();
   void RunCommandLineBatch();
   void SetClockLabels();
+  // Puts back the times the last batch overwrote (the system menu's item and Ctrl+Z).
+  void UndoLastChange();
 
   // Event handlers.
   void Button1Click();
@@ -71,6 +75,7 @@ class TForm1 : public fw::TForm {
   void FormShow() override;
   void FormClose() override;
   bool HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
+  bool IsShortCut(const MSG& msg) override;
 
  private:
   void Calibrate();
@@ -78,8 +83,12 @@ class TForm1 : public fw::TForm {
   void CheckOperatingSystem();
   void DeleteScratchFiles();
   void BeginBatch();
+  void AddUndoMenuItem();
+  void BeginJournal();
+  std::wstring EndJournal();  // the report's closing note; empty when the batch can be undone
 
   TStamper stamper_;
+  TJournal journal_;
   std::vector<std::wstring> params_;
 };
 
