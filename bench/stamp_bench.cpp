@@ -373,13 +373,16 @@ double MeasureJournal(const Tree& t, bool folders, int rounds, const std::wstrin
   }
   const double files = static_cast<double>(t.files), medianWithin = Median(within);
   std::printf("%-4s folders %-3s  walker %6.0f files/s  with journal %6.0f files/s  ratio within "
-              "the walk %.3f (rounds %.3f..%.3f)  separate walks %.3f (rounds %.2f..%.2f)  "
-              "journal %.0f KiB\n",
+              "the walk %.3f (rounds %.3f..%.3f)  separate walks %.3f (rounds %.2f..%.2f, fastest "
+              "runs %.3f)  journal %.0f KiB\n",
               t.name, folders ? "on" : "off", files / Median(alone), files / Median(journalled),
               medianWithin, *std::min_element(within.begin(), within.end()),
               *std::max_element(within.begin(), within.end()), Median(ratio),
               *std::min_element(ratio.begin(), ratio.end()),
-              *std::max_element(ratio.begin(), ratio.end()), static_cast<double>(bytes) / 1024);
+              *std::max_element(ratio.begin(), ratio.end()),
+              *std::min_element(journalled.begin(), journalled.end()) /
+                  *std::min_element(alone.begin(), alone.end()),
+              static_cast<double>(bytes) / 1024);
   std::fflush(stdout);
   return medianWithin;
 }
