@@ -51,6 +51,10 @@ bool TApplication::IsDialogMessageFor(MSG& msg) {
   wchar_t cls[32] = {};
   GetClassNameW(root, cls, 32);
   if (lstrcmpW(cls, L"ZelvoranForm") != 0) return false;
+  if (msg.message == WM_KEYDOWN) {
+    auto* form = reinterpret_cast<TForm*>(GetWindowLongPtrW(root, GWLP_USERDATA));
+    if (form != nullptr && form->IsShortCut(msg)) return true;
+  }
   return IsDialogMessageW(root, &msg) != FALSE;
 }
 

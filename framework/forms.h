@@ -240,6 +240,10 @@ class TForm {
 
   void AddBevel(const TBevel& bevel);
 
+  // A key pressed in the form, before its focused control sees it; true when taken as a
+  // shortcut. Called by the message loops, outside the guarded dispatch: must not throw.
+  virtual bool IsShortCut(const MSG& /*msg*/) { return false; }
+
   // The control with this id, for dispatch.
   int NextControlId() { return nextId_++; }
   void Register(TControl* control) { controls_.push_back(control); }

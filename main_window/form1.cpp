@@ -96,6 +96,7 @@ void TForm1::FormCreate() {
   ChosenTime = clock_.Time;
   SetClockLabels();
   DragAcceptFiles(Handle(), TRUE);
+  AddUndoMenuItem();
   DeleteScratchFiles();
   CheckOperatingSystem();
 }
@@ -208,6 +209,10 @@ bool TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
       // before it (WM_QUERYENDSESSION) stops nothing, since the end may still be cancelled.
       if (wp) Close();
       break;
+    case WM_SYSCOMMAND:
+      if ((wp & 0xFFF0) != kUndoCommand) return false;
+      UndoLastChange();
+      break;
     default:
       return false;
   }
@@ -221,9 +226,11 @@ void TForm1::StartBatch(std::vector<std::wstring> targets) {
   // Taken once: the whole batch writes this instant with this option, whatever happens to the
   // window meanwhile, and the report names it.
   batchInstant_ = StampingInstant();
+  const std::optional<FILETIME> stored = StoredInstant();
+  BeginJournal(batchInstant_, stored);
   stamper_.FolderOption = CheckBox1.Checked();
   const HWND self = Handle();
-  runner_.Start(stamper_, std::move(targets), StoredInstant(),
+  runner_.Start(stamper_, std::move(targets), stored,
                 [self] { PostMessageW(self, kBatchEnded, 0, 0); });
   HoldInput();
   progress_ = std::make_unique<TProgressForm>(*this, runner_.Progress);
@@ -257,6 +264,7 @@ void TForm1::BatchEnded() {
 
 std::exception_ptr TForm1::EndBatch() {
   std::exception_ptr error = runner_.Finish();
+  undoNote_ = EndJournal();
   progress_.reset();
   ReleaseInput();
   return error;
@@ -291,7 +299,8 @@ void TForm1::RunCommandLineBatch() {
 }
 
 void TForm1::ReportChanged() {
-  fw::ShowMessageAt(*this, ReportText(rtl::DateTimeToStr(batchInstant_), stamper_.Result));
+  fw::ShowMessageAt(*this, ReportText(rtl::DateTimeToStr(batchInstant_), stamper_.Result) +
+                               undoNote_);
 }
 
 }  // namespace zel

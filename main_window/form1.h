@@ -16,6 +16,7 @@
 #include "framework/forms.h"
 #include "main_window/progress_form.h"
 #include "main_window/stamping/batch.h"
+#include "main_window/stamping/journal.h"
 #include "main_window/stamping/stamping.h"
 #include "rtl/clock_win.h"
 #include "rtl/datetime.h"
@@ -28,6 +29,7 @@ extern const wchar_t kDroppedStatus[];  // Edit1's text for those batches
 extern const wchar_t kSpecifyCaption[];  // Button2 in live mode
 extern const wchar_t kCurrentCaption[];  // Button2 in fixed mode
 extern const wchar_t kDatePattern[];     // Label3's format of the date
+constexpr UINT kUndoCommand = 0x0010;    // the system menu's "直前の変更を元に戻す"
 
 class TForm1 : public fw::TForm {
  public:
@@ -71,6 +73,8 @@ class TForm1 : public fw::TForm {
   // Before the window first appears, so it returns once the batch has been reported.
   void RunCommandLineBatch();
   void SetClockLabels();
+  // Puts back the times the last batch overwrote (the system menu's item and Ctrl+Z).
+  void UndoLastChange();
 
   // Event handlers.
   void Button1Click();
@@ -84,6 +88,7 @@ class TForm1 : public fw::TForm {
   void FormShow() override;
   void FormClose() override;
   bool HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) override;
+  bool IsShortCut(const MSG& msg) override;
 
  private:
   void Calibrate();
@@ -98,9 +103,14 @@ class TForm1 : public fw::TForm {
   void ReleaseInput();
   void HoldClock();
   void ResumeClock();
+  void AddUndoMenuItem();
+  void BeginJournal(rtl::TDateTime instant, const std::optional<FILETIME>& stored);
+  std::wstring EndJournal();  // the report's closing note; empty when the batch can be undone
 
   TStamper stamper_;
   rtl::TClockReading clock_{};  // the last reading of the clock
+  TJournal journal_;
+  std::wstring undoNote_;  // of the last batch's journal, for its report
   std::vector<std::wstring> params_;
   TBatchRunner runner_;                      // declared after stamper_, which its worker uses
   std::unique_ptr<TProgressForm> progress_;  // reads runner_.Progress

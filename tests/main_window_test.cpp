@@ -344,3 +344,42 @@ TEST_F(MainWindow, ReportNamesWhatCouldNotBeChanged) {
   CloseHandle(hold);
   SetFileAttributesW(ro.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
+
+TEST_F(MainWindow, CtrlZAndTheSystemMenuUndoTheLastBatchAfterARestart) {
+  const std::wstring file = dir / L"a.txt";
+  WriteFile(file);
+  SetOldTimes(file);
+  form = StartWith({file});
+  ModalDriver boxes(std::vector<Step>(5, Press(Key::Enter)));
+  form->Show();
+  form = StartWith({});  // a restart
+  wchar_t item[32] = {};
+  GetMenuStringW(GetSystemMenu(form->Handle(), FALSE), zel::kUndoCommand, item, 32, MF_BYCOMMAND);
+  EXPECT_STREQ(item, L"直前の変更を元に戻す");
+  BYTE keys[256] = {};
+  keys[VK_CONTROL] = 0x80;  // Ctrl+Z in any control, as the message loop meets it
+  SetKeyboardState(keys);
+  MSG z{form->Button1.Handle(), WM_KEYDOWN, 'Z', 0, 0, {}};
+  EXPECT_TRUE(fw::Application.IsDialogMessageFor(z));
+  SetKeyboardState(std::vector<BYTE>(256).data());  // Ctrl let go
+  Pump(50);
+  SendMessageW(form->Handle(), WM_SYSCOMMAND, zel::kUndoCommand, 0);
+  EXPECT_EQ(boxes.seen.at(2).text, L"直前の変更（" + rtl::DateTimeToStr(form->StampingInstant()) +
+                                       L"、1件）を元に戻しますか？");
+  EXPECT_EQ(boxes.seen.at(3).text, L"元に戻しました");
+  EXPECT_EQ(boxes.seen.at(4).text, zel::kNothingToUndo);
+  EXPECT_EQ(Ticks(WriteTime(file)), kOld);
+}
+
+TEST_F(MainWindow, BatchWithoutAJournalSaysItCannotBeUndone) {
+  const std::wstring file = dir / L"a.txt";
+  WriteFile(file);
+  SetEnvironmentVariableW(L"LOCALAPPDATA", (file + L"\\below").c_str());  // under a file
+  form = StartWith({file});
+  ModalDriver boxes({Press(Key::Enter), Press(Key::Enter)});
+  form->Show();
+  SetEnvironmentVariableW(L"LOCALAPPDATA", rtl::TempDirectory().c_str());  // as test_main set it
+  EXPECT_EQ(boxes.seen.at(1).text, rtl::DateTimeToStr(form->StampingInstant()) +
+                                       L"に変更しました\r\n\r\nこの変更は元に戻せません");
+  EXPECT_EQ(LocalTicks(WriteTime(file)), kInstant);
+}

@@ -78,7 +78,11 @@ std::wstring TStamper::Calibrate(const std::wstring& exePath) {
   TimeCorrection = 0;
   TStampResult outer = std::move(Result);
   Result = TStampResult();
+  // The scratch file is the program's own: never in an undo journal.
+  TBeforeChange hook = std::move(BeforeChange);
+  BeforeChange = nullptr;
   StampPath(scratch_, rtl::DateTimeToFileTime(t0));
+  BeforeChange = std::move(hook);
   const bool stamped = Result.Failed == 0 && Result.Changed == 1;
   Result = std::move(outer);
   if (stamped) {

@@ -7,7 +7,8 @@ namespace {
 // In the order of TFailReason.
 const wchar_t* const kReasonTexts[] = {
     L"読み取り専用", L"使用中",         L"見つかりません",       L"リンク",
-    L"アクセス拒否", L"一覧を取得できません", L"日付を設定できません", nullptr,
+    L"アクセス拒否", L"一覧を取得できません", L"日付を設定できません", L"その後変更されています",
+    nullptr,
 };
 static_assert(sizeof kReasonTexts / sizeof kReasonTexts[0] ==
                   static_cast<std::size_t>(TFailReason::Other) + 1,
@@ -26,8 +27,12 @@ std::wstring ReportText(const std::wstring& instantText, const TStampResult& r) 
                           ? instantText + L"への変更を中止しました\r\n変更したもの：" +
                                 std::to_wstring(r.Changed) + L"件"
                           : instantText + (any ? L"に変更しました" : L"に変更できませんでした");
-  if (r.Failed == 0) return text;
-  text += L"\r\n\r\n変更できなかったもの：" + std::to_wstring(r.Failed) + L"件";
+  return text + FailuresText(r);
+}
+
+std::wstring FailuresText(const TStampResult& r) {
+  if (r.Failed == 0) return {};
+  std::wstring text = L"\r\n\r\n変更できなかったもの：" + std::to_wstring(r.Failed) + L"件";
   std::size_t shown = 0;
   for (const TStampFailure& f : r.Failures) {
     if (shown == TStampResult::MaxFailures) break;

@@ -25,8 +25,12 @@ enum class TFailReason {
   AccessDenied,
   Unlistable,     // a folder whose listing failed
   CannotSetTime,  // the set-time call failed, or the instant cannot be stored
+  ChangedSince,   // undo: changed by someone after the batch, so left as it is
   Other,          // see Error
 };
+
+// The reason a system error code stands for (Other for any without a reason of its own).
+TFailReason FailReasonOf(unsigned long error);
 
 struct TStampFailure {
   std::wstring Path;  // as the user knows it, without a \\?\ prefix
@@ -115,5 +119,7 @@ unsigned StampingThreads(unsigned requested);
 
 // The completion report of a batch; instantText is DateTimeToStr(instant).
 std::wstring ReportText(const std::wstring& instantText, const TStampResult& r);
+// Its list of what could not be changed, empty when nothing failed.
+std::wstring FailuresText(const TStampResult& r);
 
 }  // namespace zel

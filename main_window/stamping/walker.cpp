@@ -36,24 +36,6 @@ bool CorrectedTime(rtl::TDateTime instant, rtl::TDateTime correction, FILETIME& 
   }
 }
 
-TFailReason ReasonOf(DWORD error) {
-  switch (error) {
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-      return TFailReason::InUse;
-    case ERROR_FILE_NOT_FOUND:
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-      return TFailReason::NotFound;
-    case ERROR_ACCESS_DENIED:
-      return TFailReason::AccessDenied;
-    default:
-      return TFailReason::Other;
-  }
-}
-
 // A \\?\ path as the user knows it.
 std::wstring OrdinaryPath(const std::wstring& path) {
   if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\\\" + path.substr(8);
@@ -248,7 +230,7 @@ class Batch {
       *last = {seq, {OrdinaryPath(path), reason, error}};
   }
   void Fail(std::size_t seq, const std::wstring& path, DWORD error) {
-    Fail(seq, path, ReasonOf(error), error);
+    Fail(seq, path, FailReasonOf(error), error);
   }
 
   // From the walking thread: the file goes to a stamping thread, or is stamped here when
@@ -736,6 +718,24 @@ class Walker {
 };
 
 }  // namespace
+
+TFailReason FailReasonOf(unsigned long error) {
+  switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+      return TFailReason::InUse;
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+      return TFailReason::NotFound;
+    case ERROR_ACCESS_DENIED:
+      return TFailReason::AccessDenied;
+    default:
+      return TFailReason::Other;
+  }
+}
 
 // Each file costs an open, a set-time and a close that mostly wait: on the file system driver,
 // on a network share's server (about a millisecond each), under Wine on its server. So more of

@@ -1,0 +1,120 @@
+// tests/journal_test.cpp
+// The undo journal: real batches stamped with their journal, then undone; times read back.
+#include "main_window/stamping/journal.h"
+
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <fstream>
+
+#include "support/files.h"
+
+namespace {
+
+namespace tg = testfiles;
+using Paths = std::vector<std::wstring>;
+using Times = std::vector<unsigned long long>;
+
+// Creation and modification time. Wine reports the modification time as the creation time as
+// well, so there both read back as the last modification time set; Windows keeps both.
+Times TimesOf(const std::wstring& path) {
+  return {tg::Ticks(tg::CreationTime(path)), tg::Ticks(tg::WriteTime(path))};
+}
+
+class Journal : public testing::Test {
+ protected:
+  void SetUp() override { SetEnvironmentVariableW(L"LOCALAPPDATA", appData_.path().c_str()); }
+
+  // One batch with its journal, as the main window runs it; stopped after stopAfter entries.
+  void Batch(const Paths& targets, bool folders, int stopAfter = 0) {
+    zel::TStamper s;
+    s.FolderOption = folders;
+    s.Progress = &progress_;
+    const rtl::TDateTime instant = rtl::EncodeDate(2021, 7, 15) + 0.25;
+    FILETIME stored;
+    s.StoredTime(instant, stored);
+    stored_ = tg::Ticks(stored);
+    zel::TJournal journal;  // ended before s goes
+    journal.Begin(zel::JournalFile(), L"2021/07/15 6:00:00", stored);
+    s.BeforeChange = [&](const std::wstring& p, const FILETIME& c, const FILETIME& w) {
+      journal.Record(p, c, w);
+      progress_.Stop = --stopAfter == 0;
+    };
+    for (const std::wstring& t : targets) s.StampPath(t, instant);
+  }
+  Paths OldFiles(Paths names) {  // a folder named here gets only the old times
+    for (std::wstring& n : names) {
+      tg::WriteFile(n = dir_ / n);
+      tg::SetOldTimes(n);
+    }
+    return names;
+  }
+  bool Stamped(const std::wstring& path) const { return TimesOf(path)[1] == stored_; }
+
+  tg::TempDir appData_, dir_;
+  zel::TBatchProgress progress_;
+  unsigned long long stored_ = 0;
+};
+
+}  // namespace
+
+TEST_F(Journal, UndoPutsBackExactlyTheTimesThatStillCarryTheBatchTime) {
+  tg::MakeDir(dir_ / L"sub");
+  tg::MakeDir(dir_ / L"empty");
+  const Paths all = OldFiles({L"old.txt", L"sub\\fine.txt", L"sub\\한 ñ.txt", L"sub", L"empty",
+                              L"touched.txt", L"gone.txt"});
+  // From before 1980 on, with milliseconds; folders set once their contents exist.
+  std::vector<Times> before;
+  for (int i = 0; i < 5; ++i) {
+    tg::SetLocalTimes(all[i], 1975 + 9 * i, 12 - i, 31 - i, 23 - i, 59 - i, 58 - i, 999 - i);
+    before.push_back(TimesOf(all[i]));
+  }
+  // The subfolder named again: its entries come twice, the second time with the batch's time.
+  Batch({dir_.path(), dir_ / L"sub"}, true);
+  for (const std::wstring& p : all) EXPECT_TRUE(Stamped(p)) << p;
+  tg::SetLocalTimes(all[5], 2022, 2, 2, 2, 2, 2, 2);  // another writer
+  before.push_back(TimesOf(all[5]));
+  ASSERT_TRUE(DeleteFileW(all[6].c_str()));  // which moves the folder's time too
+  zel::TStampResult r = zel::TUndo(zel::JournalFile()).Run(&progress_);
+  const std::wstring text = zel::UndoReportText(r);
+  EXPECT_EQ(text.find(L"元に戻しました\r\n\r\n変更できなかったもの：3件"), 0u) << text;
+  const std::wstring since = L"（その後変更されています）";
+  for (const std::wstring& line : {all[6] + L"（見つかりません）", all[5] + since, dir_.path() + since})
+    EXPECT_NE((text + L"\r\n").find(L"\r\n" + line + L"\r\n"), std::wstring::npos) << line;
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(TimesOf(all[i]), before[i]) << all[i];
+  EXPECT_EQ(zel::TUndo(zel::JournalFile()).State, zel::TUndo::Nothing);  // a fresh reader
+}
+
+TEST_F(Journal, StoppedBatchHasAnEntryForEveryChangeAndIsUndoneWhole) {
+  const Paths files = OldFiles({L"1", L"2", L"3", L"4", L"5", L"6"});
+  Batch({dir_.path()}, false, 3);
+  EXPECT_EQ(std::count_if(files.begin(), files.end(), [&](auto& f) { return Stamped(f); }), 3);
+  EXPECT_EQ(zel::TUndo(zel::JournalFile()).Run().Changed, 3u);
+  // Back to the old times, as SetOldTimes set them.
+  for (auto& f : files) EXPECT_EQ(TimesOf(f), Times(2, tg::TicksOf(2000, 1, 1, 0, 0, 0, 0))) << f;
+}
+
+TEST_F(Journal, DamagedJournalIsNamedAndChangesNothing) {
+  const Paths files = OldFiles({L"a.txt", L"b.txt"});
+  Batch({dir_.path()}, false);
+  const std::wstring journal = zel::JournalFile();
+  const std::string good{
+      std::istreambuf_iterator<char>(std::ifstream(journal.c_str(), std::ios::binary).rdbuf()), {}};
+  std::string edited = good, open = good.substr(0, good.rfind("\r\n", good.size() - 3) + 2);
+  edited[good.find(" E\t") + 3] ^= 1;
+  const std::wstring tail = L"元に戻せません。何も変更していません。\r\n" + journal,
+                     damaged = L"変更の記録が壊れているため" + tail;
+  const std::pair<std::string, std::wstring> rows[] = {  // the sound one last: it is undone
+      {good.substr(0, good.size() - 4), damaged}, {open, damaged}, {edited, damaged},
+      {"Zelvoran undo journal 2" + good.substr(23), L"変更の記録がこの版では読めない形式のため" + tail},
+      {open.replace(open.find("done"), 4, "open"), L""}};  // a batch cut short, as by a kill
+  for (const auto& [text, message] : rows) {
+    SCOPED_TRACE(text);
+    tg::WriteFile(journal, text);
+    zel::TUndo undo(journal);
+    EXPECT_EQ(undo.Error, message);
+    undo.Run();
+    for (const std::wstring& f : files) EXPECT_EQ(Stamped(f), !message.empty()) << f;
+  }
+}
