@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 
 #include "support/files.h"
@@ -37,9 +38,10 @@ class Journal : public testing::Test {
     stored_ = tg::Ticks(stored);
     zel::TJournal journal;  // ended before s goes
     journal.Begin(zel::JournalFile(), L"2021/07/15 6:00:00", stored);
+    std::atomic<int> left{stopAfter};  // the hook runs on every stamping thread
     s.BeforeChange = [&](const std::wstring& p, const FILETIME& c, const FILETIME& w) {
       journal.Record(p, c, w);
-      progress_.Stop = --stopAfter == 0;
+      if (--left == 0) progress_.Stop = true;
     };
     for (const std::wstring& t : targets) s.StampPath(t, instant);
   }
@@ -89,8 +91,10 @@ TEST_F(Journal, UndoPutsBackExactlyTheTimesThatStillCarryTheBatchTime) {
 TEST_F(Journal, StoppedBatchHasAnEntryForEveryChangeAndIsUndoneWhole) {
   const Paths files = OldFiles({L"1", L"2", L"3", L"4", L"5", L"6"});
   Batch({dir_.path()}, false, 3);
-  EXPECT_EQ(std::count_if(files.begin(), files.end(), [&](auto& f) { return Stamped(f); }), 3);
-  EXPECT_EQ(zel::TUndo(zel::JournalFile()).Run().Changed, 3u);
+  // Each stamping thread finishes the file it has: at least the three, never all six.
+  const auto stamped = std::count_if(files.begin(), files.end(), [&](auto& f) { return Stamped(f); });
+  EXPECT_TRUE(stamped >= 3 && stamped < 6) << stamped;
+  EXPECT_EQ(zel::TUndo(zel::JournalFile()).Run().Changed, static_cast<std::size_t>(stamped));
   // Back to the old times, as SetOldTimes set them.
   for (auto& f : files) EXPECT_EQ(TimesOf(f), Times(2, tg::TicksOf(2000, 1, 1, 0, 0, 0, 0))) << f;
 }
