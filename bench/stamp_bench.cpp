@@ -5,11 +5,12 @@
 // 100 ms) against the walker alone. Options: --rounds N, --only wide|flat|deep, --threads N
 // (the walker's Threads; 0, the default, is its own choice), --big (adds a 100,000-file tree,
 // stamped once with its undo journal, every file verified), --journal (only the walker with
-// its undo journal against the walker alone). On a shared machine single rounds vary a lot; the ratio
-// of the fastest runs is printed beside the median of the per-round ratios. Targets: wide and
-// flat at most 0.85, deep at most 1.05; memory growth on the flat tree within 1 MiB of the
-// one-thread walker's; the batch at most 1.05 of the walker alone; the
-// walker with its journal at most 1.10 of the walker alone.
+// its undo journal against the walker alone), --keep <folder> (the trees are made there once
+// and left for later runs). On a shared machine single rounds vary a lot; the ratio of the
+// fastest runs is printed beside the median of the per-round ratios. Targets: wide and flat
+// at most 0.85, deep at most 1.05; memory growth on the flat tree within 1 MiB of the
+// one-thread walker's; the batch at most 1.05 of the walker alone; the walker with its
+// journal at most 1.10 of the walker alone.
 #include <windows.h>
 #include <psapi.h>
 
@@ -66,38 +67,46 @@ struct Tree {
   std::size_t files = 0, folders = 0;
 };
 
+bool gKeep = false;  // --keep: a tree already there is used as it is
+
+// False when the tree is kept from an earlier run.
+bool MakeRoot(const Tree& t) {
+  if (gKeep && rtl::DirectoryExists(t.root)) return false;
+  MakeDir(t.root);
+  return true;
+}
+
 Tree MakeWide(const std::wstring& base, const char* name, int folders, int filesEach) {
   Tree t{name, base + L"\\" + std::wstring(name, name + std::char_traits<char>::length(name))};
-  MakeDir(t.root);
+  t.files = static_cast<std::size_t>(folders) * static_cast<std::size_t>(filesEach);
+  t.folders = static_cast<std::size_t>(folders) + 1;
+  if (!MakeRoot(t)) return t;
   for (int i = 0; i < folders; ++i) {
     const std::wstring dir = t.root + L"\\folder" + std::to_wstring(i);
     MakeDir(dir);
     MakeFiles(dir, filesEach);
   }
-  t.files = static_cast<std::size_t>(folders) * static_cast<std::size_t>(filesEach);
-  t.folders = static_cast<std::size_t>(folders) + 1;
   return t;
 }
 
 Tree MakeFlat(const std::wstring& base, int files) {
   Tree t{"flat", base + L"\\flat"};
-  MakeDir(t.root);
-  MakeFiles(t.root, files);
   t.files = static_cast<std::size_t>(files);
   t.folders = 1;
+  if (MakeRoot(t)) MakeFiles(t.root, files);
   return t;
 }
 
 Tree MakeDeep(const std::wstring& base, int depth) {
   Tree t{"deep", base + L"\\deep"};
-  MakeDir(t.root);
+  t.files = static_cast<std::size_t>(depth);
+  t.folders = static_cast<std::size_t>(depth) + 1;
+  if (!MakeRoot(t)) return t;
   std::wstring dir = t.root;
   for (int i = 0; i < depth; ++i) {
     MakeDir(dir += L"\\d");
     MakeFiles(dir, 1);
   }
-  t.files = static_cast<std::size_t>(depth);
-  t.folders = static_cast<std::size_t>(depth) + 1;
   return t;
 }
 
@@ -531,6 +540,7 @@ int wmain(int argc, wchar_t** argv) {
   int rounds = 9;
   bool big = false, journalOnly = false;
   std::wstring only;  // wide, flat or deep: that tree alone
+  std::wstring base;
   for (int i = 1; i < argc; ++i) {
     const std::wstring arg = argv[i];
     if (arg == L"--big") big = true;
@@ -539,10 +549,13 @@ int wmain(int argc, wchar_t** argv) {
     else if (arg == L"--only" && i + 1 < argc) only = argv[++i];
     else if (arg == L"--threads" && i + 1 < argc)
       gThreads = static_cast<unsigned>(_wtoi(argv[++i]));
+    else if (arg == L"--keep" && i + 1 < argc) {
+      base = argv[++i];
+      gKeep = true;
+    }
   }
-  const std::wstring base =
-      rtl::TempDirectory() + L"\\zel_bench_" + std::to_wstring(GetTickCount());
-  MakeDir(base);
+  if (base.empty()) base = rtl::TempDirectory() + L"\\zel_bench_" + std::to_wstring(GetTickCount());
+  if (!gKeep || !rtl::DirectoryExists(base)) MakeDir(base);
 
   double start = Now();
   std::vector<Tree> trees;
@@ -556,9 +569,8 @@ int wmain(int argc, wchar_t** argv) {
               Now() - start, rounds, pool, pool == 0 ? " (the walking thread)" : "");
   std::fflush(stdout);
 
-  const std::wstring warmUp = base + L"\\warm-up";
-  MakeDir(warmUp);
-  MakeFiles(warmUp, 10);
+  const Tree warmUp{"warm-up", base + L"\\warm-up"};
+  if (MakeRoot(warmUp)) MakeFiles(warmUp.root, 10);
 
   double worstBroad = 0, worstDeep = 0, worstJournal = 0;  // wide and flat; deep
   int status = 0;
@@ -571,12 +583,16 @@ int wmain(int argc, wchar_t** argv) {
   const std::wstring journalFile = base + L"\\undo-journal.txt";
   std::printf("undo journal: the walker keeping it against the walker alone\n");
   for (const Tree& t : trees)
-    if (std::string(t.name) != "deep")
-      for (bool folders : {false, true})
-        worstJournal = std::max(worstJournal, MeasureJournal(t, folders, rounds, journalFile));
-  if (!journalOnly)
-    for (const Tree& t : trees)
-      if (std::string(t.name) == "wide") MeasureBatch(t, rounds);
+// nothing else; and of a batch as the window runs it (worker thread, progress read every
+// 100 ms) against the walker alone. Options: --rounds N, --only wide|flat|deep, --threads N
+// (the walker's Threads; 0, the default, is its own choice), --big (adds a 100,000-file tree,
+// stamped once with its undo journal, every file verified), --journal (only the walker with
+// its undo journal against the walker alone), --keep <folder> (the trees are made there once
+// and left for later runs). On a shared machine single rounds vary a lot; the ratio of the
+// fastest runs is printed beside the median of the per-round ratios. Targets: wide and flat
+// at most 0.85, deep at most 1.05; memory growth on the flat tree within 1 MiB of the
+// one-thread walker's; the batch at most 1.05 of the walker alone; the walker with its
+// journal at most 1.10 of the walker alone.
 
   if (big) {
     start = Now();
@@ -612,13 +628,15 @@ int wmain(int argc, wchar_t** argv) {
     if (good != t.files || s.Result.Failed != 0) status = 1;
   }
 
-  start = Now();
-  RemoveTree(base);
-  std::fprintf(stderr, "removed in %.1f s\n", Now() - start);
-  if (!journalOnly)
-    std::printf("worst median ratio walker/floor: wide and flat %.3f (target 0.85), deep %.3f "
-                "(target 1.05)\n", worstBroad, worstDeep);
-  std::printf("worst median ratio walker with journal/walker alone: %.3f (target 1.10)\n",
-              worstJournal);
+// nothing else; and of a batch as the window runs it (worker thread, progress read every
+// 100 ms) against the walker alone. Options: --rounds N, --only wide|flat|deep, --threads N
+// (the walker's Threads; 0, the default, is its own choice), --big (adds a 100,000-file tree,
+// stamped once with its undo journal, every file verified), --journal (only the walker with
+// its undo journal against the walker alone), --keep <folder> (the trees are made there once
+// and left for later runs). On a shared machine single rounds vary a lot; the ratio of the
+// fastest runs is printed beside the median of the per-round ratios. Targets: wide and flat
+// at most 0.85, deep at most 1.05; memory growth on the flat tree within 1 MiB of the
+// one-thread walker's; the batch at most 1.05 of the walker alone; the walker with its
+// journal at most 1.10 of the walker alone.
   return status;
 }

@@ -125,12 +125,15 @@ bool NamesHideFileLinks() {
 // The name of an open file or folder within its volume as Wine resolves it: links followed,
 // trailing dots and spaces dropped from the last name only. Empty on failure.
 std::wstring HandleName(HANDLE h, std::vector<LONGLONG>& buffer) {
-  if (buffer.empty()) buffer.resize((sizeof(FILE_NAME_INFO) + 65536) / sizeof(LONGLONG));
-  auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
-  if (!GetFileInformationByHandleEx(h, FileNameInfo, info,
-                                    static_cast<DWORD>(buffer.size() * sizeof(LONGLONG))))
-    return {};
-  return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+  if (buffer.empty()) buffer.resize(128);
+  for (;;) {
+    auto* info = reinterpret_cast<FILE_NAME_INFO*>(buffer.data());
+    const DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(LONGLONG));
+    if (GetFileInformationByHandleEx(h, FileNameInfo, info, bytes))
+      return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+    if (GetLastError() != ERROR_MORE_DATA || bytes > 65536) return {};
+    buffer.resize(buffer.size() * 4);
+  }
 }
 
 // The length of s[0, end) without trailing dots and spaces.
