@@ -578,21 +578,17 @@ int wmain(int argc, wchar_t** argv) {
     for (const Tree& t : trees)
       for (bool folders : {false, true}) {
         double& worst = std::string(t.name) == "deep" ? worstDeep : worstBroad;
-        worst = std::max(worst, Measure(t, folders, rounds, warmUp));
+        worst = std::max(worst, Measure(t, folders, rounds, warmUp.root));
       }
   const std::wstring journalFile = base + L"\\undo-journal.txt";
   std::printf("undo journal: the walker keeping it against the walker alone\n");
   for (const Tree& t : trees)
-// nothing else; and of a batch as the window runs it (worker thread, progress read every
-// 100 ms) against the walker alone. Options: --rounds N, --only wide|flat|deep, --threads N
-// (the walker's Threads; 0, the default, is its own choice), --big (adds a 100,000-file tree,
-// stamped once with its undo journal, every file verified), --journal (only the walker with
-// its undo journal against the walker alone), --keep <folder> (the trees are made there once
-// and left for later runs). On a shared machine single rounds vary a lot; the ratio of the
-// fastest runs is printed beside the median of the per-round ratios. Targets: wide and flat
-// at most 0.85, deep at most 1.05; memory growth on the flat tree within 1 MiB of the
-// one-thread walker's; the batch at most 1.05 of the walker alone; the walker with its
-// journal at most 1.10 of the walker alone.
+    if (std::string(t.name) != "deep")
+      for (bool folders : {false, true})
+        worstJournal = std::max(worstJournal, MeasureJournal(t, folders, rounds, journalFile));
+  if (!journalOnly)
+    for (const Tree& t : trees)
+      if (std::string(t.name) == "wide") MeasureBatch(t, rounds);
 
   if (big) {
     start = Now();
