@@ -20,7 +20,6 @@ const wchar_t kDatePattern[] = L"yyyy\"年\" m\"月\" d\"日\"";
 namespace {
 
 // Posted by the worker as its last act.
-constexpr UINT kBatchEnded = WM_APP + 1;
 const wchar_t kSettingsName[] = L"Zelvoran";
 const wchar_t kScratchName[] = L"Zelvoran.dat";
 const wchar_t kTimePattern[] = L"h\"時\" n\"分\" s\"秒\"";
@@ -232,6 +231,10 @@ void TForm1::StartBatch(std::vector<std::wstring> targets) {
   const HWND self = Handle();
   runner_.Start(stamper_, std::move(targets), stored,
                 [self] { PostMessageW(self, kBatchEnded, 0, 0); });
+  BatchStarted();
+}
+
+void TForm1::BatchStarted() {
   HoldInput();
   progress_ = std::make_unique<TProgressForm>(*this, runner_.Progress);
 }
@@ -258,8 +261,14 @@ void TForm1::WaitForBatch() {
 void TForm1::BatchEnded() {
   if (!BatchRunning()) return;  // ended by a close already
   // A failure on the worker ended the batch; it is shown as any handler's error, with no report.
-  if (std::exception_ptr error = EndBatch()) std::rethrow_exception(error);
-  ReportChanged();
+  std::exception_ptr error = EndBatch();
+  const bool undone = undo_ != nullptr;
+  undo_.reset();
+  if (error) std::rethrow_exception(error);
+  if (undone)
+    fw::ShowMessageAt(*this, UndoReportText(undoResult_));
+  else
+    ReportChanged();
 }
 
 std::exception_ptr TForm1::EndBatch() {

@@ -29,6 +29,7 @@ extern const wchar_t kDroppedStatus[];  // Edit1's text for those batches
 extern const wchar_t kSpecifyCaption[];  // Button2 in live mode
 extern const wchar_t kCurrentCaption[];  // Button2 in fixed mode
 extern const wchar_t kDatePattern[];     // Label3's format of the date
+constexpr UINT kBatchEnded = WM_APP + 1;  // posted by a batch's worker as its last act
 constexpr UINT kUndoCommand = 0x0010;    // the system menu's "直前の変更を元に戻す"
 
 class TForm1 : public fw::TForm {
@@ -96,6 +97,7 @@ class TForm1 : public fw::TForm {
   void CheckOperatingSystem();
   void DeleteScratchFiles();
   void StartBatch(std::vector<std::wstring> targets);
+  void BatchStarted();
   void WaitForBatch();
   void BatchEnded();
   std::exception_ptr EndBatch();
@@ -112,6 +114,8 @@ class TForm1 : public fw::TForm {
   TJournal journal_;
   std::wstring undoNote_;  // of the last batch's journal, for its report
   std::vector<std::wstring> params_;
+  std::unique_ptr<TUndo> undo_;  // while an undo runs in a batch's place; used by its worker
+  TStampResult undoResult_;
   TBatchRunner runner_;                      // declared after stamper_, which its worker uses
   std::unique_ptr<TProgressForm> progress_;  // reads runner_.Progress
   rtl::TDateTime batchInstant_ = 0;          // taken once as the batch starts

@@ -42,16 +42,22 @@ std::wstring TForm1::EndJournal() {
 
 void TForm1::UndoLastChange() {
   if (BatchRunning()) return;  // one change at a time
-  TUndo undo(JournalFile());
-  if (undo.State != TUndo::Ready) {
-    fw::ShowMessageAt(*this, undo.State == TUndo::Nothing ? kNothingToUndo : undo.Error);
+  auto undo = std::make_unique<TUndo>(JournalFile());
+  if (undo->State != TUndo::Ready) {
+    fw::ShowMessageAt(*this, undo->State == TUndo::Nothing ? kNothingToUndo : undo->Error);
     return;
   }
-  const std::wstring question = L"直前の変更（" + undo.InstantText + L"、" +
-                                std::to_wstring(undo.Count) + L"件）を元に戻しますか？";
+  const std::wstring question = L"直前の変更（" + undo->InstantText + L"、" +
+                                std::to_wstring(undo->Count) + L"件）を元に戻しますか？";
   if (fw::MessageDlgAt(*this, question, fw::mbYes | fw::mbNo) != fw::mrYes) return;
-  TBatchProgress progress;
-  fw::ShowMessageAt(*this, UndoReportText(undo.Run(&progress)));
+  if (BatchRunning()) return;  // one started while the question was open
+  // Run as a batch: off this thread, with the progress window and its stop.
+  undo_ = std::move(undo);
+  TUndo* running = undo_.get();
+  const HWND self = Handle();
+  runner_.StartWork([this, running](TBatchProgress& p) { undoResult_ = running->Run(&p); },
+                    [self] { PostMessageW(self, kBatchEnded, 0, 0); });
+  BatchStarted();
 }
 
 }  // namespace zel

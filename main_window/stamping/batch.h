@@ -30,6 +30,8 @@ class TBatchRunner {
   // runs on the worker as its last act and must not wait for the caller's thread.
   void Start(TStamper& stamper, std::vector<std::wstring> targets,
              const std::optional<FILETIME>& stored, std::function<void()> done);
+  // Any other work (the undo) with the same progress, stop, failure carrying and end.
+  void StartWork(std::function<void(TBatchProgress&)> work, std::function<void()> done);
   // Started and not yet finished.
   bool Running() const { return worker_.joinable(); }
   // The worker stops after the entry being changed; entries not reached are left alone.
@@ -38,8 +40,8 @@ class TBatchRunner {
   std::exception_ptr Finish();
 
  private:
-  void Run(TStamper& stamper, const std::vector<std::wstring>& targets,
-           const std::optional<FILETIME>& stored, const std::function<void()>& done) noexcept;
+  void Run(const std::function<void(TBatchProgress&)>& work,
+           const std::function<void()>& done) noexcept;
   std::thread worker_;
   std::exception_ptr error_;
 };
