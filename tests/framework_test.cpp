@@ -145,16 +145,3 @@ TEST(Dispatch, ExceptionFromATimerTickIsShown) {
   ASSERT_EQ(driver.seen.size(), 1u);
   EXPECT_EQ(driver.seen[0].text, L"tick failed");
 }
-
-TEST(Forms, StyleAndProgramTextChangesAreAsAsked) {
-  TestForm form;
-  LONG style = GetWindowLongW(form.Handle(), GWL_STYLE);
-  EXPECT_FALSE(style & WS_THICKFRAME);
-  EXPECT_FALSE(style & WS_MAXIMIZEBOX);
-  EXPECT_TRUE(style & WS_MINIMIZEBOX);
-  // Changing an edit's text by program runs its change handler, as typing does.
-  int changes = 0;
-  form.Edit.OnChange = [&] { ++changes; };
-  form.Edit.SetText(L"12");
-  EXPECT_EQ(changes, 1);
-}
