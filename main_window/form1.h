@@ -64,8 +64,6 @@ class TForm1 : public fw::TForm {
   // it cannot be stored.
   std::optional<FILETIME> StoredInstant() const;
   rtl::TDateTime TimeCorrection() const { return stamper_.TimeCorrection; }
-  // The outcome of the last batch, once it has ended.
-  const TStampResult& LastResult() const { return stamper_.Result; }
   // A batch runs on a worker thread from its start until its end is handled here; meanwhile
   // the window takes no input and the clock is held.
   bool BatchRunning() const { return runner_.Running(); }

@@ -32,18 +32,22 @@ std::wstring Report(bool anyChanged, const std::wstring& failed = L"") {
          (failed.empty() ? L"" : L"\r\n\r\n変更できなかったもの：1件\r\n" + failed + L"（見つかりません）");
 }
 
-// Files and folders at the old time, one name outside code page 932, one path past MAX_PATH.
+// Files and folders at the old time, one name outside code page 932, one path past MAX_PATH,
+// two-character names that start with a dot, an empty folder.
 struct Tree {
   TempDir dir;
   std::wstring file = dir / L"a.txt", foreign = dir / L"한글 ñ.txt", folder = dir / L"フォルダ";
   std::wstring inner = folder + L"\\inner.txt", deep = folder + L"\\下\\deep.txt";
-  std::wstring outer = dir / std::wstring(140, 'd');
+  std::wstring dotFile = folder + L"\\.x", dotDir = folder + L"\\.y", dotInner = dotDir + L"\\in";
+  std::wstring outer = dir / std::wstring(140, 'd'), empty = dir / L"空";
   std::wstring longDir = outer + L"\\" + std::wstring(140, 'e'), longFile = longDir + L"\\long.txt";
-  Paths all{file, foreign, inner, deep, dir / L"bystander.txt", longFile, folder};
+  Paths dirs{folder, dotDir, empty}, all{file,    foreign,  inner, deep, dotFile, dotInner,
+                                         longFile, dir / L"bystander.txt"};
   Tree() {
-    for (const std::wstring& d : {folder, folder + L"\\下", outer, longDir})
+    for (const std::wstring& d : {folder, folder + L"\\下", dotDir, empty, outer, longDir})
       MakeDir(rtl::ExtendedPath(d));
     for (const std::wstring& f : all) WriteFile(rtl::ExtendedPath(f));
+    all.insert(all.end(), dirs.begin(), dirs.end());
   }
   void SetAllOld() {
     for (const std::wstring& p : all) SetOldTimes(rtl::ExtendedPath(p));
@@ -58,17 +62,24 @@ struct Tree {
   }
 };
 
-// The main window with the instant held fixed, in the given pick mode.
+// The main window with the instant held fixed, in the given pick mode, with the folder option.
 struct Window {
-  zel::TForm1 form{Paths{}};
-  explicit Window(bool oneFileMode) {
+  zel::TForm1 form;
+  Window(bool oneFileMode, bool folderOption, Paths params = {}) : form(std::move(params)) {
     form.Timer1.SetEnabled(false);
     form.ChosenDate = rtl::DateOf(kInstant);
     form.ChosenTime = rtl::TimeOf(kInstant);
-    form.CheckBox1.SetChecked(false);
-    form.Show();
+    form.CheckBox1.SetChecked(folderOption);
     form.Edit1.SetText(kBefore);
     (oneFileMode ? form.RadioButton2 : form.RadioButton1).SetChecked(true);
+  }
+  // Drops the paths as the shell does; back here the batch has ended and been reported.
+  void Drop(const Paths& paths) {
+    const HGLOBAL drop = ShellDrop(paths);
+    PostMessageW(form.Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
+    Pump(100);  // a posted drop is handled in here up to the batch's start, question and all
+    PumpUntil([&] { return !form.BatchRunning(); });
+    EXPECT_EQ(GlobalSize(drop), 0u);  // released however answered
   }
 };
 
@@ -98,56 +109,70 @@ Act Select(const std::wstring& folder) {
 
 }  // namespace
 
-TEST(MainWindowTargets, DropsAndPickersStampWhatTheyNameAndARefusalChangesNothing) {
+enum Route { kButton, kDrop, kCommandLine };
+
+TEST(MainWindowTargets, DropsPickersAndTheCommandLineStampWhatTheyNameAndARefusalChangesNothing) {
   Tree t;  // under the temp folder on C:, where the folder picker can select it
   const std::wstring missing = t.dir / L"無い.txt";
-  const Paths dropped{t.file, missing, t.folder, t.foreign, t.longDir};
+  const Paths given{t.file, missing, t.folder, t.foreign, t.longDir};
   // Folders are walked at full length; their own times only with CheckBox1.
-  const Paths droppedStamped{t.file, t.foreign, t.inner, t.deep, t.longFile};
-  const std::wstring dropReport = Report(true, missing);
+  const Paths walked{t.file, t.foreign, t.inner, t.deep, t.dotFile, t.dotInner, t.longFile};
+  Paths walkedAndFolders = walked;
+  walkedAndFolders.insert(walkedAndFolders.end(), {t.folder, t.dotDir});
+  const std::wstring givenReport = Report(true, missing);
   const struct {
     const char* what;
-    bool oneFileMode, drop;
+    Route route;
+    bool oneFileMode, folderOption;
     Step step;
     std::wstring edit, report;  // no report: nothing shown
     Paths stamped;
   } cases[] = {
-      {"drop, yes", false, true, Press(Key::Enter), zel::kDroppedStatus, dropReport, droppedStamped},
-      {"drop in 1ファイル, yes", true, true, Press(Key::Enter), zel::kDroppedStatus, dropReport,
-       droppedStamped},
-      {"drop, no", false, true, Click(L"いいえ"), kBefore, L"", {}},
-      {"drop, title-bar close", true, true, Press(Key::TitleBarClose), kBefore, L"", {}},
-      {"drop, Escape", false, true, Press(Key::Escape), kBefore, L"", {}},
-      {"file typed", true, false, Settled({Type(t.foreign), kOk}), t.foreign, Report(true),
-       {t.foreign}},
-      {"missing file typed", true, false, Settled({Type(missing), kOk}), missing,
+      {"drop, yes", kDrop, false, false, Press(Key::Enter), zel::kDroppedStatus, givenReport, walked},
+      {"drop in 1ファイル, folders too, yes", kDrop, true, true, Press(Key::Enter),
+       zel::kDroppedStatus, givenReport, walkedAndFolders},
+      {"drop, no", kDrop, false, false, Click(L"いいえ"), kBefore, L"", {}},
+      {"drop, title-bar close", kDrop, true, false, Press(Key::TitleBarClose), kBefore, L"", {}},
+      {"drop, Escape", kDrop, false, false, Press(Key::Escape), kBefore, L"", {}},
+      {"command line, yes", kCommandLine, false, false, Press(Key::Enter), zel::kDroppedStatus,
+       givenReport, walked},
+      {"command line, folders too, yes", kCommandLine, false, true, Press(Key::Enter),
+       zel::kDroppedStatus, givenReport, walkedAndFolders},
+      {"command line, title-bar close", kCommandLine, false, true, Press(Key::TitleBarClose),
+       kBefore, L"", {}},
+      {"file typed", kButton, true, false, Settled({Type(t.foreign), kOk}), t.foreign,
+       Report(true), {t.foreign}},
+      {"missing file typed", kButton, true, true, Settled({Type(missing), kOk}), missing,
        Report(false, missing), {}},
-      {"file dialog cancelled", true, false, Settled({kCancel}), kBefore, L"", {}},
-      {"folder chosen", false, false, Settled({Select(t.folder), kOk}), t.folder, Report(true),
-       {t.inner, t.deep}},
-      {"folder picker cancelled", false, false, Settled({kCancel}), kBefore, L"", {}}};
+      {"file dialog cancelled", kButton, true, false, Settled({kCancel}), kBefore, L"", {}},
+      {"folder chosen", kButton, false, false, Settled({Select(t.folder), kOk}), t.folder,
+       Report(true), {t.inner, t.deep, t.dotFile, t.dotInner}},
+      {"folder chosen, folders too", kButton, false, true, Settled({Select(t.folder), kOk}),
+       t.folder, Report(true), {t.inner, t.deep, t.dotFile, t.dotInner, t.folder, t.dotDir}},
+      {"empty folder chosen", kButton, false, false, Settled({Select(t.empty), kOk}), t.empty,
+       Report(true), {}},
+      {"folder picker cancelled", kButton, false, false, Settled({kCancel}), kBefore, L"", {}}};
   wchar_t cwd[MAX_PATH], after[MAX_PATH];
   GetCurrentDirectoryW(MAX_PATH, cwd);
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     t.SetAllOld();
-    Window w(c.oneFileMode);
+    Window w(c.oneFileMode, c.folderOption, c.route == kCommandLine ? given : Paths{});
     w.form.OpenDialog1.Title = L"別の題";  // the button sets its own each time
-    HGLOBAL drop = c.drop ? ShellDrop(dropped) : nullptr;
     ModalDriver driver({c.step, Press(Key::Enter)});
-    if (drop)
-      PostMessageW(w.form.Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
-    else
-      w.form.Button1.Click();
-    Pump(100);  // a posted drop is handled in here up to the batch's start, question and all
-    PumpUntil([&] { return !w.form.BatchRunning(); });  // ended and reported
-    EXPECT_EQ(drop ? GlobalSize(drop) : 0u, 0u);  // released however answered
+    if (c.route == kCommandLine) {
+      w.form.RunCommandLineBatch();
+    } else {
+      w.form.Show();
+      c.route == kDrop ? w.Drop(given) : w.form.Button1.Click();
+      PumpUntil([&] { return !w.form.BatchRunning(); });  // ended and reported
+    }
     ASSERT_FALSE(driver.seen.empty());
     EXPECT_EQ(driver.seen[0].owner, w.form.Handle());
     EXPECT_NE((driver.seen[0].caption + driver.seen[0].text)
-                  .find(c.drop          ? zel::kAskToStamp
-                        : c.oneFileMode ? L"１ファイルのみ変更します、選んで下さい。"
-                                        : L"ディレクトリを選んで下さい"),
+                  .find(c.route != kButton ? zel::kAskToStamp
+                        : c.oneFileMode    ? L"１ファイルのみ変更します、選んで下さい。"
+                                           : L"ディレクトリを選んで下さい"),
               std::wstring::npos);
     EXPECT_EQ(driver.seen.size() > 1 ? driver.seen[1].text : L"", c.report);
     EXPECT_EQ(w.form.Edit1.Text(), c.edit);  // for a picker the full path, not a display name
@@ -156,4 +181,17 @@ TEST(MainWindowTargets, DropsAndPickersStampWhatTheyNameAndARefusalChangesNothin
   EXPECT_FALSE(rtl::FileExists(missing));
   GetCurrentDirectoryW(MAX_PATH, after);
   EXPECT_STREQ(after, cwd);  // the file dialog left it alone
+}
+
+TEST(MainWindowTargets, ASecondBatchReportsOnlyItsOwnFailures) {
+  Tree t;
+  t.SetAllOld();
+  Window w(false, false);
+  w.form.Show();
+  ModalDriver driver({Press(Key::Enter), Press(Key::Enter), Press(Key::Enter), Press(Key::Enter)});
+  w.Drop({t.file, t.dir / L"無い.txt"});
+  w.Drop({t.foreign});
+  ASSERT_EQ(driver.seen.size(), 4u);
+  EXPECT_EQ(driver.seen[1].text, Report(true, t.dir / L"無い.txt"));
+  EXPECT_EQ(driver.seen[3].text, Report(true));
 }

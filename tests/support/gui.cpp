@@ -5,7 +5,6 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <map>
 
 #include "datetime_dialog/form2.h"
 #include "framework/application.h"
@@ -37,20 +36,7 @@ std::wstring TextOf(HWND h) {
   return s;
 }
 
-struct FindCtx {
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectDialogs(HWND h, LPARAM lp) {
-  auto* ctx = reinterpret_cast<FindCtx*>(lp);
-  if (IsWindowVisible(h) && ClassOf(h) == L"#32770") ctx->found.push_back(h);
-  return TRUE;
-}
-
-std::map<UINT_PTR, ModalDriver*>& Drivers() {
-  static std::map<UINT_PTR, ModalDriver*> m;
-  return m;
-}
+ModalDriver* newest = nullptr;
 
 }  // namespace
 
@@ -109,47 +95,50 @@ void ClickButton(HWND box, const std::wstring& captionPrefix) {
   }
 }
 
-ModalDriver::ModalDriver(std::vector<Step> steps, UINT periodMs) : steps_(std::move(steps)) {
-  timer_ = SetTimer(nullptr, 0, periodMs, &ModalDriver::Tick);
-  Drivers()[timer_] = this;
+ModalDriver::ModalDriver(std::vector<Step> steps) : steps_(std::move(steps)), older_(newest) {
+  timer_ = SetTimer(nullptr, 0, 50, &ModalDriver::Tick);
+  newest = this;
 }
 
 ModalDriver::~ModalDriver() {
   KillTimer(nullptr, timer_);
-  Drivers().erase(timer_);
+  newest = older_;
 }
 
-void CALLBACK ModalDriver::Tick(HWND, UINT, UINT_PTR id, DWORD) {
-  auto it = Drivers().find(id);
-  if (it != Drivers().end()) it->second->OnTick();
+void CALLBACK ModalDriver::Tick(HWND, UINT, UINT_PTR, DWORD) {
+  if (newest) newest->OnTick();
 }
 
 void ModalDriver::OnTick() {
-  if (Done()) return;
-  if (!current_ || !IsWindow(current_)) {
-    FindCtx ctx;
-    EnumThreadWindows(GetCurrentThreadId(), CollectDialogs, reinterpret_cast<LPARAM>(&ctx));
-    current_ = nullptr;
-    for (HWND h : ctx.found) {
-      if (std::find(finished_.begin(), finished_.end(), h) == finished_.end()) {
-        current_ = h;
-        seen.push_back(Describe(h));
-        break;
-      }
-    }
-    if (!current_) return;
-  }
   // A step may open another modal loop; do not re-enter it from that loop's timer.
   static bool busy = false;
   if (busy) return;
-  busy = true;
-  bool done = steps_[next_](current_);
-  busy = false;
-  if (done) {
-    finished_.push_back(current_);
-    current_ = nullptr;
-    ++next_;
+  const DWORD now = GetTickCount();
+  for (HWND h = nullptr; (h = FindWindowExW(nullptr, h, L"#32770", nullptr)) != nullptr;) {
+    DWORD pid = 0;
+    if (GetWindowThreadProcessId(h, &pid) != GetCurrentThreadId() || !IsWindowVisible(h)) continue;
+    auto it = std::find_if(met_.begin(), met_.end(), [h](const auto& m) { return m.first == h; });
+    if (it == met_.end()) {
+      seen.push_back(Describe(h));
+      met_.emplace_back(h, now);
+      if (next_ >= steps_.size()) {
+        ADD_FAILURE() << "a box no step expected: " << testing::PrintToString(seen.back().text);
+        EndDialog(h, IDCANCEL);
+        return;
+      }
+      if (!current_ || !IsWindow(current_)) current_ = h;
+    } else if (now - it->second > kBoxBoundMs) {
+      ADD_FAILURE() << "a box still open after " << kBoxBoundMs << " ms: "
+                    << testing::PrintToString(Describe(h).text);
+      EndDialog(h, IDCANCEL);
+      return;
+    }
   }
+  if (!current_ || !IsWindow(current_) || next_ >= steps_.size()) return;
+  busy = true;
+  const bool done = steps_[next_](current_);
+  busy = false;
+  if (done) current_ = nullptr, ++next_;
 }
 
 Step Press(Key key) {
@@ -184,6 +173,31 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   while (!done() && GetTickCount() - start <= timeoutMs) Pump(5);
   if (!done()) ADD_FAILURE() << "still waiting after " << timeoutMs << " ms";
   return done();
+}
+
+DWORD RunProgram(const std::wstring& exe, std::wstring command,
+                 const std::function<void(HWND)>& watch) {
+  STARTUPINFOW si{};
+  si.cb = sizeof(si);
+  PROCESS_INFORMATION pi{};
+  EXPECT_TRUE(CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                             nullptr, &si, &pi)) << GetLastError();
+  if (!pi.hProcess) return 97;
+  // Our own messages keep flowing while it runs, in case it broadcasts.
+  for (DWORD start = GetTickCount(); GetTickCount() - start < 60000; Pump(0)) {
+    if (MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 50, QS_ALLINPUT) == WAIT_OBJECT_0) break;
+    for (HWND h = nullptr; watch && (h = FindWindowExW(nullptr, h, nullptr, nullptr)) != nullptr;) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(h, &pid);
+      if (pid == pi.dwProcessId && IsWindowVisible(h)) watch(h);
+    }
+  }
+  TerminateProcess(pi.hProcess, 98);  // no effect once ended
+  WaitForSingleObject(pi.hProcess, 5000);
+  DWORD code = 0;
+  GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hProcess), CloseHandle(pi.hThread);
+  return code;
 }
 
 HGLOBAL ShellDrop(const std::vector<std::wstring>& paths) {
@@ -230,6 +244,7 @@ bool InDateTimeDialog(zel::TForm1& form, std::function<void(zel::TForm2&)> actio
   DialogRun run{std::move(action)};
   dialogRun = &run;
   const UINT_PTR timer = SetTimer(nullptr, 0, 50, DialogTick);
+  ModalDriver unexpected({});  // the action's own drivers answer what it expects
   form.Button2.Click();
   KillTimer(nullptr, timer);
   dialogRun = nullptr;

@@ -39,17 +39,18 @@ void ClickButton(HWND box, const std::wstring& captionPrefix);
 
 // Each step gets the next dialog window (#32770) of this thread that appears; it may act on it
 // at once (return true: done with this step) or ask to be called again on a later tick (false),
-// e.g. while a system dialog initialises.
+// e.g. while a system dialog initialises. Only the newest driver acts. A box left open for
+// kBoxBoundMs, or appearing when no step is left, fails the test and is closed.
 using Step = std::function<bool(HWND)>;
+constexpr DWORD kBoxBoundMs = 10000;
 
 class ModalDriver {
  public:
-  explicit ModalDriver(std::vector<Step> steps, UINT periodMs = 50);
+  explicit ModalDriver(std::vector<Step> steps);
   ~ModalDriver();
   ModalDriver(const ModalDriver&) = delete;
   ModalDriver& operator=(const ModalDriver&) = delete;
-  bool Done() const { return next_ >= steps_.size(); }
-  std::vector<SeenBox> seen;  // every box a step was called for, described at first sight
+  std::vector<SeenBox> seen;  // every box met, described at first sight
 
  private:
   static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD);
@@ -58,10 +59,11 @@ class ModalDriver {
   size_t next_ = 0;
   HWND current_ = nullptr;
   UINT_PTR timer_ = 0;
-  std::vector<HWND> finished_;
+  ModalDriver* older_;
+  std::vector<std::pair<HWND, DWORD>> met_;  // box, first seen
 };
 
-// A step that records the box and answers it with a key.
+// A step that answers a box with a key or a click.
 Step Press(Key key);
 Step Click(const std::wstring& captionPrefix);
 
@@ -69,6 +71,11 @@ Step Click(const std::wstring& captionPrefix);
 void Pump(DWORD ms);
 // Handles messages until done() holds; after timeoutMs the test fails and this returns false.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000);
+
+// Starts a program with this command line and waits for its end (a minute at most, then it is
+// ended with 98); meanwhile watch sees its visible top-level windows about every 50 ms.
+DWORD RunProgram(const std::wstring& exe, std::wstring command,
+                 const std::function<void(HWND)>& watch = nullptr);
 
 // A drop as the shell builds it (DROPFILES with wide, double-NUL-ended names); whoever
 // receives WM_DROPFILES frees it with DragFinish.
