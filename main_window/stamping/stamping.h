@@ -42,8 +42,9 @@ struct TStampResult {
   static constexpr std::size_t MaxFailures = 10;
 };
 
-// Shared with a thread that watches a batch: counts so far, the folder being walked, and a
-// request to stop after the entry being changed.
+// Shared with a thread that watches a batch: counts so far (kept by every stamping thread),
+// the folder being walked, and a request to stop once each thread has done the entry it is
+// changing.
 class TBatchProgress {
  public:
   std::atomic<std::size_t> Changed{0};
@@ -77,14 +78,14 @@ class TStamper {
   TStampResult Result;                // accumulates over a batch; the caller clears it
   TBatchProgress* Progress = nullptr;  // optional; its Stop ends the walk early
   TBeforeChange BeforeChange;          // optional
-  unsigned Threads = 0;  // that stamp files: 0 from the processor count, 1 the caller's alone
+  unsigned Threads = 0;  // stamping threads: 0 from the processor count, 1 the caller's alone
 
   // Stamps a file, or walks a folder tree. A named target is followed even when it is a
   // link; links met inside the tree (to files or folders) are not. Every entry is opened by
   // its exact name (trailing dots and spaces, device names such as "nul" are ordinary names
   // inside a tree), and C:\Windows\System32 is that folder even for this 32-bit program.
-  // Per-target problems land in Result, never in an exception. Relative paths are resolved
-  // against the current directory, which is left unchanged.
+  // Per-target problems land in Result, never in an exception (BeforeChange's own aside).
+  // Relative paths are resolved against the current directory, which is left unchanged.
   void StampPath(const std::wstring& path, rtl::TDateTime instant);
   // Sets TimeCorrection by a round trip through a scratch file, which is left in place
   // (see ScratchFile). Returns a message to show once when no scratch file could be written
