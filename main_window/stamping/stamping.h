@@ -47,8 +47,9 @@ struct TStampResult {
   static constexpr std::size_t MaxFailures = 10;
 };
 
-// Shared with a thread that watches a batch: counts so far, the folder being walked, and a
-// request to stop after the entry being changed.
+// Shared with a thread that watches a batch: counts so far (kept by every stamping thread),
+// the folder being walked, and a request to stop once each thread has done the entry it is
+// changing.
 class TBatchProgress {
  public:
   std::atomic<std::size_t> Changed{0};
@@ -82,15 +83,15 @@ class TStamper {
   TStampResult Result;                // accumulates over a batch; the caller clears it
   TBatchProgress* Progress = nullptr;  // optional; its Stop ends the walk early
   TBeforeChange BeforeChange;          // optional
-  unsigned Threads = 0;  // that stamp files: 0 from the processor count, 1 the caller's alone
+  unsigned Threads = 0;  // stamping threads: 0 from the processor count, 1 the caller's alone
 
   // Stamps a file, or walks a folder tree. A named target is followed even when it is a
   // link; links met inside the tree (to files or folders) are not. Every entry is opened by
   // its exact name (trailing dots and spaces, device names such as "nul" are ordinary names
   // inside a tree), and C:\Windows\System32 is that folder even for this 32-bit program.
-  // Per-target problems land in Result, never in an exception. Relative paths are resolved
-  // against the current directory, which is left unchanged. The instant is local wall-clock
-  // time, written as StoredTime gives it.
+  // Per-target problems land in Result, never in an exception (BeforeChange's own aside).
+  // Relative paths are resolved against the current directory, which is left unchanged. The
+  // instant is local wall-clock time, written as StoredTime gives it.
   void StampPath(const std::wstring& path, rtl::TDateTime instant);
   // The same with the stored time already known; none (an instant that cannot be stored)
   // fails every target.

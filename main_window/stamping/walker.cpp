@@ -237,9 +237,9 @@ class Batch {
   }
 
   // From the walking thread: the file goes to a stamping thread, or is stamped here when
-  // there are none.
+  // there are none, or when it is a named file alone.
   void Submit(Job&& job, Context& context) {
-    if (!StartPool()) {
+    if (job.folder == nullptr || !StartPool()) {
       Stamp(job, context);
       return;
     }
