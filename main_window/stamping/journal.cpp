@@ -252,10 +252,17 @@ bool CarriesStored(HANDLE file, Ticks now, Ticks stored) {
 
 enum class TOutcome { Restored, ChangedSince, NotFound, Failed };
 
+// The name as the batch stamped it: in its ordinary form "a." would be "a", "nul" a device.
+std::wstring ExactPath(const std::wstring& path) {
+  if (path.compare(0, 4, L"\\\\?\\") == 0) return path;
+  if (path.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + path.substr(2);
+  return L"\\\\?\\" + path;
+}
+
 TOutcome PutBack(const Entry& e) {
   // Attributes only: a file another program has open, or one made read-only since, still
   // gets its times back.
-  rtl::FileHandle file(CreateFileW(rtl::ExtendedPath(e.path).c_str(),
+  rtl::FileHandle file(CreateFileW(ExactPath(e.path).c_str(),
                                    FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
