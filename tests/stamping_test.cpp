@@ -63,8 +63,7 @@ Failures Failed(const zel::TStampResult& r) {
 std::string Name(const std::wstring& path) { return testing::PrintToString(path); }
 // Creation, modification and access time; the first n of them.
 std::vector<Ticks> Times(const std::wstring& path, std::size_t n = 3) {
-  std::vector<Ticks> t = {tg::Ticks(tg::CreationTime(X(path))), tg::Ticks(tg::WriteTime(X(path))),
-                          tg::Ticks(tg::AccessTime(X(path)))};
+  std::vector<Ticks> t = tg::Times(X(path));
   t.resize(n);
   return t;
 }
@@ -77,11 +76,6 @@ rtl::FileHandle Hold(const std::wstring& path, DWORD access, DWORD share) {
 
 class Stamping : public testing::Test {
  protected:
-  void TearDown() override {
-    tg::RunUnix(L"Z:\\bin\\rm", L"-rf " + tg::UnixPath(root_),
-            [&] { return !rtl::DirectoryExists(root_); });
-  }
-
   // Made below root_ with all three times old, so any change shows.
   std::wstring Dir(const std::wstring& relative) {
     const std::wstring path = root_ + L"\\" + relative;
@@ -151,11 +145,13 @@ TEST_F(Stamping, FilesGetTheStoredInstantFoldersOnlyWithTheOption) {
   }
 }
 
-// Names the ordinary path form would cut ("a." is "a") or take for devices.
+// Names the ordinary path form would cut ("a." is "a") or take for devices, and the two-letter
+// ones the skip of "." and ".." must not take.
 TEST_F(Stamping, EveryNameInATreeIsTheFileItNames) {
   const std::wstring tree = Dir(L"tree"), dots = Dir(L"tree\\d. ");
+  Dir(L"tree\\.x");
   Paths files;
-  for (const wchar_t* n : {L"\\a", L"\\a.", L"\\b ", L"\\con.txt", L"\\nul", L"\\d. \\f"})
+  for (const wchar_t* n : {L"\\a", L"\\a.", L"\\b ", L"\\con.txt", L"\\nul", L"\\.x\\.x", L"\\d. \\f"})
     files.push_back(File(L"tree" + std::wstring(n)));
   TStamper s = Stamper(false);
   s.StampPath(tree, kInstant);
@@ -239,9 +235,6 @@ TEST_F(Stamping, FailuresInWalkOrderAndWhichFilesCanBeStamped) {
   for (const std::wstring& p : {tree, readOnly, locked}) ExpectUnchanged(p);
   EXPECT_EQ(direct.Result.Changed, 0u);
   EXPECT_EQ(Failed(direct.Result), named);
-  for (int i = 0; i < 8; ++i) direct.StampPath(root_ + L"\\gone" + std::to_wstring(i), kInstant);
-  EXPECT_EQ(direct.Result.Failed, 12u);  // past ten failures only the count grows
-  EXPECT_EQ(direct.Result.Failures.size(), 10u);
 }
 
 // Observed through the hook, which sees every change just before it is made.
@@ -332,6 +325,9 @@ TEST_F(Stamping, RelativePathsResolveAgainstTheCurrentDirectoryWhichStaysUnchang
   EXPECT_EQ(Failed(s.Result), (Failures{{root_ + L"\\inner", R::NotFound}}));
 }
 
+// The guard against a folder already on the walk path (volume and file id) has no test: Wine
+// makes no loop that is no reparse point; even a bind mount of the tree inside itself is
+// stopped before the guard is asked.
 TEST_F(Stamping, LinksInsideTheTreeAreNotFollowedButANamedLinkIs) {
   const std::wstring tree = Dir(L"tree"), a = Dir(L"tree\\a"), outside = Dir(L"outside");
   const std::wstring file = File(L"tree\\a\\file"), other = File(L"outside\\other"),
@@ -547,7 +543,7 @@ TEST_F(Calibration, CorrectionIsTheZoneOffsetMeasuredThroughAScratchFile) {
     EXPECT_EQ(s.Result.Changed + s.Result.Failed, 0u);
     const std::wstring f = File(L"f.txt");  // shows the instant in local time
     s.StampPath(f, kInstant);
-    EXPECT_EQ(tg::LocalTicks(tg::WriteTime(f)), tg::TicksOf(2021, 7, 15, 10, 15, 31, 250));
+    EXPECT_EQ(tg::LocalTicks(Times(f)[1]), tg::TicksOf(2021, 7, 15, 10, 15, 31, 250));
   }
   EXPECT_EQ(Contents(kept), "x");
 
