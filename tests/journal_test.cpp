@@ -60,7 +60,7 @@ class Journal : public testing::Test {
 }  // namespace
 
 TEST_F(Journal, UndoPutsBackExactlyTheTimesThatStillCarryTheBatchTime) {
-  for (const wchar_t* d : {L"sub", L"empty"}) ASSERT_TRUE(CreateDirectoryW((dir_ / d).c_str(), nullptr));
+  for (const wchar_t* d : {L"sub", L"empty"}) tg::MakeDir(dir_ / d);
   const Paths all = OldFiles({L"old.txt", L"sub\\fine.txt", L"sub\\한 ñ.txt", L"sub", L"empty",
                               L"touched.txt", L"gone.txt"});
   // From before 1980 on, with milliseconds; folders set once their contents exist.

@@ -55,6 +55,8 @@ void WriteFile(const std::wstring& path, const std::string& content) {
   CloseHandle(h);
 }
 
+void MakeDir(const std::wstring& path) { CreateDirectoryW(path.c_str(), nullptr); }
+
 void SetOldTimes(const std::wstring& path) {
   const FILETIME ft = FromTicks(TicksOf(2000, 1, 1, 0, 0, 0, 0));
   SetTimes(path, &ft, &ft, &ft);
@@ -65,6 +67,9 @@ std::vector<unsigned long long> Times(const std::wstring& path) {
   EXPECT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) << GetLastError();
   return {Ticks(d.ftCreationTime), Ticks(d.ftLastWriteTime), Ticks(d.ftLastAccessTime)};
 }
+
+FILETIME CreationTime(const std::wstring& path) { return FromTicks(Times(path)[0]); }
+FILETIME WriteTime(const std::wstring& path) { return FromTicks(Times(path)[1]); }
 
 unsigned long long Ticks(const FILETIME& ft) {
   return (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
@@ -77,14 +82,13 @@ unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms) {
   return Ticks(ft);
 }
 
-unsigned long long LocalTicks(unsigned long long stored) {
-  const FILETIME ft = FromTicks(stored);
+unsigned long long LocalTicks(const FILETIME& stored) {
   SYSTEMTIME utc{}, local{};
-  FileTimeToSystemTime(&ft, &utc);
+  FileTimeToSystemTime(&stored, &utc);
   const TIME_ZONE_INFORMATION rules = Rules(utc.wYear);
   SystemTimeToTzSpecificLocalTime(&rules, &utc, &local);
   return TicksOf(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
-                 local.wMilliseconds) + stored % 10000;  // SYSTEMTIME stops at the millisecond
+                 local.wMilliseconds) + Ticks(stored) % 10000;  // SYSTEMTIME stops at the millisecond
 }
 
 void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi, int s, int ms) {
