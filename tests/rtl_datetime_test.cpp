@@ -18,8 +18,6 @@ std::vector<int> Fields(TDateTime value) {
 }  // namespace
 
 TEST(RtlDateTime, EveryDayFromYear1To9999RoundTrips) {
-  EXPECT_EQ(EncodeDate(1899, 12, 30), 0);
-  EXPECT_EQ(EncodeDate(2000, 1, 1), 36526);
   int y = 1, m = 1, d = 1, dow = 1;  // 0001-01-01 was a Monday
   for (long n = -693593; n <= 2958465; ++n) {
     const TDateTimeParts p = DecodeDateTime(static_cast<double>(n));

@@ -66,14 +66,6 @@ TEST(RtlWinClock, OneReadingLiesBetweenItsNeighboursWithItsUniversalTime) {
   EXPECT_EQ(FileTimeToDateTimePrecise(UniversalToLocal(r.Universal)), r.Date + r.Time);
 }
 
-// Before 1899-12-30 the time of day is the fraction's magnitude; SYSTEMTIME starts in 1601.
-TEST(RtlWinClock, FileTimesOfEarlyDatesKeepTheTimeOfDayOrAreRefused) {
-  const TDateTime old = ComposeDateTime(EncodeDate(1850, 1, 1), EncodeTime(13, 30, 0, 0));
-  EXPECT_EQ(Ticks(DateTimeToFileTime(old)) % 864000000000u, 486000000000u);
-  EXPECT_EQ(FileTimeToDateTimePrecise(DateTimeToFileTime(old)), old);
-  EXPECT_THROW(DateTimeToFileTime(ComposeDateTime(EncodeDate(1600, 12, 31), 0.5)), EConvertError);
-}
-
 TEST(RtlWinPaths, LongAbsolutePathsGetThePrefix) {
   const std::wstring tail(300, L'x');
   EXPECT_EQ(ExtendedPath(L"C:\\short.txt"), L"C:\\short.txt");

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <fstream>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -63,8 +64,7 @@ Failures Failed(const zel::TStampResult& r) {
 std::string Name(const std::wstring& path) { return testing::PrintToString(path); }
 // Creation, modification and access time; the first n of them.
 std::vector<Ticks> Times(const std::wstring& path, std::size_t n = 3) {
-  std::vector<Ticks> t = {tg::Ticks(tg::CreationTime(X(path))), tg::Ticks(tg::WriteTime(X(path))),
-                          tg::Ticks(tg::AccessTime(X(path)))};
+  std::vector<Ticks> t = tg::Times(X(path));
   t.resize(n);
   return t;
 }
@@ -77,11 +77,6 @@ rtl::FileHandle Hold(const std::wstring& path, DWORD access, DWORD share) {
 
 class Stamping : public testing::Test {
  protected:
-  void TearDown() override {
-    tg::RunUnix(L"Z:\\bin\\rm", L"-rf " + tg::UnixPath(root_),
-            [&] { return !rtl::DirectoryExists(root_); });
-  }
-
   // Made below root_ with all three times old, so any change shows.
   std::wstring Dir(const std::wstring& relative) {
     const std::wstring path = root_ + L"\\" + relative;
@@ -126,7 +121,9 @@ class Stamping : public testing::Test {
   const std::wstring root_ = temp_.path();
 };
 
+// July's and January's instants each by their own date's offset, whatever the date of the run.
 TEST_F(Stamping, FilesGetTheStoredInstantFoldersOnlyWithTheOption) {
+  ASSERT_FALSE(kZone.name.empty()) << "the zone in TZ has no row in the table";
   for (bool folders : {false, true}) {
     SCOPED_TRACE(folders);
     const std::wstring t = folders ? L"on" : L"off";
@@ -141,21 +138,25 @@ TEST_F(Stamping, FilesGetTheStoredInstantFoldersOnlyWithTheOption) {
     EXPECT_EQ(s.Result.Changed, folders ? 5u : 2u);
     EXPECT_EQ(s.Result.Failed, 0u);
 
-    s.StampPath(a, Instant(2022, 1, 2, 3, 4, 5, 999));  // named directly; the result adds up
-    ExpectStamped(a, Stored(false, 2022, 1, 2, 3, 4, 5, 999));
+    const rtl::TDateTime january = Instant(2022, 1, 2, 3, 4, 5, 999);
+    const Ticks januaryStored = Stored(false, 2022, 1, 2, 3, 4, 5, 999);
+    s.StampPath(a, january);  // named directly; the result adds up
+    ExpectStamped(a, januaryStored);
     const std::wstring alone = Dir(t + L"\\alone");  // an empty folder, trailing separator
-    s.StampPath(alone + L"\\", kInstant);
-    folders ? ExpectFolderStamped(alone, kStored) : ExpectUnchanged(alone);
+    s.StampPath(alone + L"\\", january);
+    folders ? ExpectFolderStamped(alone, januaryStored) : ExpectUnchanged(alone);
     EXPECT_EQ(s.Result.Changed, folders ? 7u : 3u);
     EXPECT_EQ(s.Result.Failed, 0u);
   }
 }
 
-// Names the ordinary path form would cut ("a." is "a") or take for devices.
+// Names the ordinary path form would cut ("a." is "a") or take for devices, and the two-letter
+// ones the skip of "." and ".." must not take.
 TEST_F(Stamping, EveryNameInATreeIsTheFileItNames) {
   const std::wstring tree = Dir(L"tree"), dots = Dir(L"tree\\d. ");
+  Dir(L"tree\\.x");
   Paths files;
-  for (const wchar_t* n : {L"\\a", L"\\a.", L"\\b ", L"\\con.txt", L"\\nul", L"\\d. \\f"})
+  for (const wchar_t* n : {L"\\a", L"\\a.", L"\\b ", L"\\con.txt", L"\\nul", L"\\.x\\.x", L"\\d. \\f"})
     files.push_back(File(L"tree" + std::wstring(n)));
   TStamper s = Stamper(false);
   s.StampPath(tree, kInstant);
@@ -239,9 +240,6 @@ TEST_F(Stamping, FailuresInWalkOrderAndWhichFilesCanBeStamped) {
   for (const std::wstring& p : {tree, readOnly, locked}) ExpectUnchanged(p);
   EXPECT_EQ(direct.Result.Changed, 0u);
   EXPECT_EQ(Failed(direct.Result), named);
-  for (int i = 0; i < 8; ++i) direct.StampPath(root_ + L"\\gone" + std::to_wstring(i), kInstant);
-  EXPECT_EQ(direct.Result.Failed, 12u);  // past ten failures only the count grows
-  EXPECT_EQ(direct.Result.Failures.size(), 10u);
 }
 
 // Observed through the hook, which sees every change just before it is made.
@@ -332,6 +330,9 @@ TEST_F(Stamping, RelativePathsResolveAgainstTheCurrentDirectoryWhichStaysUnchang
   EXPECT_EQ(Failed(s.Result), (Failures{{root_ + L"\\inner", R::NotFound}}));
 }
 
+// The guard against a folder already on the walk path (volume and file id) has no test: Wine
+// makes no loop that is no reparse point; even a bind mount of the tree inside itself is
+// stopped before the guard is asked.
 TEST_F(Stamping, LinksInsideTheTreeAreNotFollowedButANamedLinkIs) {
   const std::wstring tree = Dir(L"tree"), a = Dir(L"tree\\a"), outside = Dir(L"outside");
   const std::wstring file = File(L"tree\\a\\file"), other = File(L"outside\\other"),
@@ -425,23 +426,6 @@ TEST_F(Stamping, EarlyInstants) {
             (Failures{{f, R::CannotSetTime}, {tree, R::CannotSetTime}, {f, R::CannotSetTime}}));
 }
 
-// Each by its own date's offset whatever the date of the run; the folder's own time likewise.
-TEST_F(Stamping, EachInstantIsStoredByTheZonesRulesForItsOwnDate) {
-  ASSERT_FALSE(kZone.name.empty()) << "the zone in TZ has no row in the table";
-  const std::pair<rtl::TDateTime, Ticks> rows[] = {
-      {Instant(2026, 1, 15, 12, 0, 0, 250), tg::TicksOf(2026, 1, 15, kZone.januaryNoon, 0, 0, 250)},
-      {Instant(2026, 7, 15, 12, 0, 0, 250), tg::TicksOf(2026, 7, 15, kZone.julyNoon, 0, 0, 250)}};
-  for (const auto& row : rows) {
-    const std::wstring name = rtl::FormatDateTime(L"mm", row.first);
-    SCOPED_TRACE(name);
-    const std::wstring d = Dir(name), f = File(name + L"\\f");
-    TStamper s = Stamper(true);
-    s.StampPath(d, row.first);
-    ExpectStamped(f, row.second);
-    ExpectFolderStamped(d, row.second);
-  }
-}
-
 // Berlin's and New York's hours skipped in spring and repeated in autumn: no failure, and a
 // stored time one of the zone's two offsets gives.
 TEST_F(Stamping, ATimeSkippedOrRepeatedByASwitchIsStoredAsTheSystemResolvesIt) {
@@ -487,10 +471,7 @@ TEST(StampingReport, ThreeFormsEachFailureWithItsReason) {
 }
 
 std::string Contents(const std::wstring& path) {
-  rtl::FileHandle h(CreateFileW(path.c_str(), GENERIC_READ, 1, nullptr, OPEN_EXISTING, 0, 0));
-  char buffer[256];
-  DWORD n = 0;
-  return ReadFile(h.get(), buffer, sizeof buffer, &n, nullptr) ? std::string(buffer, n) : "";
+  return {std::istreambuf_iterator<char>(std::ifstream(path.c_str(), std::ios::binary).rdbuf()), {}};
 }
 
 // "このファイルは時間補正用に使ったファイルです" in Shift-JIS, CR LF.

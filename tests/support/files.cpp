@@ -1,113 +1,21 @@
 // tests/support/files.cpp
 #include "support/files.h"
 
+#include <gtest/gtest.h>
+
 namespace testfiles {
 
 namespace {
-void RemoveTree(const std::wstring& path) {
-  WIN32_FIND_DATAW fd;
-  HANDLE h = FindFirstFileW((path + L"\\*").c_str(), &fd);
-  if (h != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = fd.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::wstring child = path + L"\\" + name;
-      SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-      if ((fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
-          !(fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-        RemoveTree(child);
-      else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-        RemoveDirectoryW(child.c_str());
-      else
-        DeleteFileW(child.c_str());
-    } while (FindNextFileW(h, &fd));
-    FindClose(h);
-  }
-  RemoveDirectoryW(path.c_str());
-}
-}  // namespace
-
-TempDir::TempDir() {
-  wchar_t base[MAX_PATH];
-  GetTempPathW(MAX_PATH, base);
-  static int counter = 0;
-  path_ = std::wstring(base) + L"zelvoran_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-          std::to_wstring(++counter);
-  CreateDirectoryW(path_.c_str(), nullptr);
-}
-
-TempDir::~TempDir() { RemoveTree(path_); }
-
-void WriteFile(const std::wstring& path, const std::string& content) {
-  HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD n = 0;
-  ::WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &n, nullptr);
-  CloseHandle(h);
-}
-
-void MakeDir(const std::wstring& path) { CreateDirectoryW(path.c_str(), nullptr); }
-
-namespace {
-FILETIME Old() {
-  SYSTEMTIME st{2000, 1, 0, 1, 0, 0, 0, 0};
-  FILETIME ft;
-  SystemTimeToFileTime(&st, &ft);
-  return ft;
-}
 HANDLE OpenAny(const std::wstring& path, DWORD access) {
   return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
 }
-}  // namespace
-
-void SetOldTimes(const std::wstring& path) {
-  HANDLE h = OpenAny(path, FILE_WRITE_ATTRIBUTES);
-  FILETIME ft = Old();
-  SetFileTime(h, &ft, &ft, &ft);
+void SetTimes(const std::wstring& path, const FILETIME* c, const FILETIME* a, const FILETIME* w) {
+  const HANDLE h = OpenAny(path, FILE_WRITE_ATTRIBUTES);
+  EXPECT_TRUE(SetFileTime(h, c, a, w)) << GetLastError();
   CloseHandle(h);
 }
-
-namespace {
-void Times(const std::wstring& path, FILETIME* c, FILETIME* a, FILETIME* w) {
-  WIN32_FILE_ATTRIBUTE_DATA d{};
-  GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d);
-  if (c) *c = d.ftCreationTime;
-  if (a) *a = d.ftLastAccessTime;
-  if (w) *w = d.ftLastWriteTime;
-}
-}  // namespace
-
-FILETIME CreationTime(const std::wstring& path) {
-  FILETIME f{};
-  Times(path, &f, nullptr, nullptr);
-  return f;
-}
-FILETIME WriteTime(const std::wstring& path) {
-  FILETIME f{};
-  Times(path, nullptr, nullptr, &f);
-  return f;
-}
-FILETIME AccessTime(const std::wstring& path) {
-  FILETIME f{};
-  Times(path, nullptr, &f, nullptr);
-  return f;
-}
-
-unsigned long long Ticks(const FILETIME& ft) {
-  return (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-}
-
-unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms) {
-  SYSTEMTIME st{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d),
-                static_cast<WORD>(h), static_cast<WORD>(mi), static_cast<WORD>(s),
-                static_cast<WORD>(ms)};
-  FILETIME ft{};
-  SystemTimeToFileTime(&st, &ft);
-  return Ticks(ft);
-}
-
-namespace {
+FILETIME FromTicks(unsigned long long t) { return {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)}; }
 // The zone's rules in a year (Wine 8 has no ...Ex conversions).
 TIME_ZONE_INFORMATION Rules(WORD year) {
   DYNAMIC_TIME_ZONE_INFORMATION zone{};
@@ -117,30 +25,80 @@ TIME_ZONE_INFORMATION Rules(WORD year) {
     GetTimeZoneInformation(&rules);
   return rules;
 }
+SYSTEMTIME Reading(int y, int mo, int d, int h, int mi, int s, int ms) {
+  return {static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d), static_cast<WORD>(h),
+          static_cast<WORD>(mi), static_cast<WORD>(s), static_cast<WORD>(ms)};
+}
 }  // namespace
+
+TempDir::TempDir() {
+  wchar_t base[MAX_PATH];
+  GetTempPathW(MAX_PATH, base);
+  static int counter = 0;
+  path_ = std::wstring(base) + L"zelvoran_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+          std::to_wstring(++counter);
+  EXPECT_TRUE(CreateDirectoryW(path_.c_str(), nullptr)) << GetLastError();
+}
+
+// rm, since a tree may hold folder links, past MAX_PATH, and read-only entries.
+TempDir::~TempDir() {
+  EXPECT_TRUE(RunUnix(L"Z:\\bin\\rm", L"-rf " + UnixPath(path_),
+                      [&] { return GetFileAttributesW(path_.c_str()) == INVALID_FILE_ATTRIBUTES; }));
+}
+
+void WriteFile(const std::wstring& path, const std::string& content) {
+  const HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD n = 0;
+  EXPECT_TRUE(::WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &n, nullptr))
+      << GetLastError();
+  CloseHandle(h);
+}
+
+void MakeDir(const std::wstring& path) { CreateDirectoryW(path.c_str(), nullptr); }
+
+void SetOldTimes(const std::wstring& path) {
+  const FILETIME ft = FromTicks(TicksOf(2000, 1, 1, 0, 0, 0, 0));
+  SetTimes(path, &ft, &ft, &ft);
+}
+
+std::vector<unsigned long long> Times(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA d{};
+  EXPECT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) << GetLastError();
+  return {Ticks(d.ftCreationTime), Ticks(d.ftLastWriteTime), Ticks(d.ftLastAccessTime)};
+}
+
+FILETIME CreationTime(const std::wstring& path) { return FromTicks(Times(path)[0]); }
+FILETIME WriteTime(const std::wstring& path) { return FromTicks(Times(path)[1]); }
+
+unsigned long long Ticks(const FILETIME& ft) {
+  return (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+}
+
+unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms) {
+  const SYSTEMTIME st = Reading(y, mo, d, h, mi, s, ms);
+  FILETIME ft{};
+  SystemTimeToFileTime(&st, &ft);
+  return Ticks(ft);
+}
 
 unsigned long long LocalTicks(const FILETIME& stored) {
   SYSTEMTIME utc{}, local{};
   FileTimeToSystemTime(&stored, &utc);
   const TIME_ZONE_INFORMATION rules = Rules(utc.wYear);
   SystemTimeToTzSpecificLocalTime(&rules, &utc, &local);
-  FILETIME ft{};
-  SystemTimeToFileTime(&local, &ft);
-  return Ticks(ft) + Ticks(stored) % 10000;  // SYSTEMTIME stops at the millisecond
+  return TicksOf(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
+                 local.wMilliseconds) + Ticks(stored) % 10000;  // SYSTEMTIME stops at the millisecond
 }
 
 void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi, int s, int ms) {
-  SYSTEMTIME local{static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d),
-                   static_cast<WORD>(h), static_cast<WORD>(mi), static_cast<WORD>(s),
-                   static_cast<WORD>(ms)};
+  const SYSTEMTIME local = Reading(y, mo, d, h, mi, s, ms);
   SYSTEMTIME utc{};
   const TIME_ZONE_INFORMATION rules = Rules(local.wYear);
   TzSpecificLocalTimeToSystemTime(&rules, &local, &utc);
   FILETIME stored;
   SystemTimeToFileTime(&utc, &stored);
-  HANDLE h2 = OpenAny(path, FILE_WRITE_ATTRIBUTES);
-  SetFileTime(h2, &stored, nullptr, &stored);
-  CloseHandle(h2);
+  SetTimes(path, &stored, nullptr, &stored);
 }
 
 namespace {

@@ -6,10 +6,11 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testfiles {
 
-// A temporary folder, removed with everything in it.
+// A temporary folder, removed with everything in it (links too, without their targets).
 class TempDir {
  public:
   TempDir();
@@ -25,19 +26,18 @@ class TempDir {
 
 void WriteFile(const std::wstring& path, const std::string& content = "x");
 void MakeDir(const std::wstring& path);
-// Sets both times of a file or folder to a fixed old value, so a change is visible.
+// Sets all three times of a file or folder to 2000-01-01 00:00, so a change is visible.
 void SetOldTimes(const std::wstring& path);
+// Creation, modification and access time in 100 ns units since 1601.
+std::vector<unsigned long long> Times(const std::wstring& path);
 FILETIME CreationTime(const std::wstring& path);
 FILETIME WriteTime(const std::wstring& path);
-FILETIME AccessTime(const std::wstring& path);
-// 100 ns units since 1601 of a FILETIME.
 unsigned long long Ticks(const FILETIME& ft);
 // A stored time as a viewer shows it: local by the zone's rules for its own date.
 unsigned long long LocalTicks(const FILETIME& stored);
 // Sets a file's creation and modification times to a local reading, converted the same way.
 void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi, int s, int ms);
-
-// The FILETIME (no zone conversion) of a local wall-clock reading, given the correction.
+// The FILETIME (no zone conversion) of a wall-clock reading.
 unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms);
 
 // Under Wine: the Unix path of a Windows one, and a Unix program run to make what Wine's
