@@ -9,19 +9,11 @@ namespace {
 constexpr std::uint64_t TicksPerMSec = 10000;
 constexpr std::uint64_t TicksPerDay = 864000000000;
 
-std::uint64_t Ticks(const FILETIME& ft) {
-  return static_cast<std::uint64_t>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
-}
-
 TDateTime TicksToDateTime(std::uint64_t ticks) {
   const TDateTime date = EncodeDate(1601, 1, 1) + static_cast<double>(ticks / TicksPerDay);
   if (date > MaxDateTime)
     throw EConvertError(L"ファイル時刻が 9999年12月31日 より後です");
   return ComposeDateTime(date, static_cast<double>(ticks % TicksPerDay) / static_cast<double>(TicksPerDay));
-}
-
-FILETIME FromTicks(std::uint64_t t) {
-  return {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
 }
 
 }  // namespace

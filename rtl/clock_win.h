@@ -2,9 +2,19 @@
 #pragma once
 #include <windows.h>
 
+#include <cstdint>
+
 #include "rtl/datetime.h"
 
 namespace rtl {
+
+// A FILETIME as one count of 100 ns since 1601-01-01, and back.
+inline std::uint64_t Ticks(const FILETIME& ft) {
+  return static_cast<std::uint64_t>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
+}
+inline FILETIME FromTicks(std::uint64_t t) {
+  return {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
+}
 
 // The local clock, to the millisecond.
 TDateTime Now();

@@ -15,8 +15,6 @@ using namespace rtl;
 
 namespace {
 
-std::uint64_t Ticks(const FILETIME& ft) { return std::uint64_t{ft.dwHighDateTime} << 32 | ft.dwLowDateTime; }
-FILETIME FromTicks(std::uint64_t t) { return {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)}; }
 
 // One file in a folder whose path is longer than MAX_PATH, made and removed around each test.
 class RtlWinFiles : public testing::Test {

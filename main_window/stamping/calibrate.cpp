@@ -20,18 +20,13 @@ rtl::TDateTime RoundToMillisecond(double days) {
   return std::round(days * rtl::MSecsPerDay) / rtl::MSecsPerDay;
 }
 
-std::int64_t Ticks(const FILETIME& ft) {
-  return static_cast<std::int64_t>(static_cast<std::uint64_t>(ft.dwHighDateTime) << 32 |
-                                   ft.dwLowDateTime);
-}
-
 // Local minus universal time now, as the system converts it.
 rtl::TDateTime SystemCorrection() {
   FILETIME utc, local;
   GetSystemTimeAsFileTime(&utc);
   if (!FileTimeToLocalFileTime(&utc, &local)) return 0;
   const double ticksPerDay = rtl::MSecsPerDay * 10000;
-  return RoundToMillisecond(static_cast<double>(Ticks(local) - Ticks(utc)) / ticksPerDay);
+  return RoundToMillisecond(static_cast<double>(static_cast<std::int64_t>(rtl::Ticks(local) - rtl::Ticks(utc))) / ticksPerDay);
 }
 
 }  // namespace

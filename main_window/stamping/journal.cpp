@@ -9,6 +9,7 @@
 #include <array>
 #include <cstring>
 
+#include "rtl/clock_win.h"
 #include "rtl/sysutils.h"
 
 namespace zel {
@@ -27,12 +28,8 @@ constexpr DWORD kBlock = 1 << 16;
 
 using Ticks = unsigned long long;
 
-Ticks TicksOf(const FILETIME& ft) {
-  return static_cast<Ticks>(ft.dwHighDateTime) << 32 | ft.dwLowDateTime;
-}
-FILETIME FileTimeOf(Ticks t) {
-  return FILETIME{static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)};
-}
+Ticks TicksOf(const FILETIME& ft) { return rtl::Ticks(ft); }
+FILETIME FileTimeOf(Ticks t) { return rtl::FromTicks(t); }
 
 std::uint32_t Crc32(std::uint32_t crc, const std::string& data) {
   static const std::array<std::uint32_t, 256> table = [] {
