@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <algorithm>
 #include <atomic>
 #include <fstream>
 
@@ -83,17 +82,6 @@ TEST_F(Journal, UndoPutsBackExactlyTheTimesThatStillCarryTheBatchTime) {
     EXPECT_NE((text + L"\r\n").find(L"\r\n" + line + L"\r\n"), std::wstring::npos) << line;
   for (int i = 0; i < 6; ++i) EXPECT_EQ(TimesOf(all[i]), before[i]) << all[i];
   EXPECT_EQ(zel::TUndo(zel::JournalFile()).State, zel::TUndo::Nothing);  // a fresh reader
-}
-
-TEST_F(Journal, StoppedBatchHasAnEntryForEveryChangeAndIsUndoneWhole) {
-  const Paths files = OldFiles({L"1", L"2", L"3", L"4", L"5", L"6"});
-  Batch({dir_.path()}, false, 3);
-  // Each stamping thread finishes the file it has: at least the three, never all six.
-  const auto stamped = std::count_if(files.begin(), files.end(), [&](auto& f) { return Stamped(f); });
-  EXPECT_TRUE(stamped >= 3 && stamped < 6) << stamped;
-  EXPECT_EQ(zel::TUndo(zel::JournalFile()).Run().Changed, static_cast<std::size_t>(stamped));
-  // Back to the old times, as SetOldTimes set them.
-  for (auto& f : files) EXPECT_EQ(TimesOf(f), Times(2, tg::TicksOf(2000, 1, 1, 0, 0, 0, 0))) << f;
 }
 
 TEST_F(Journal, DamagedJournalIsNamedAndChangesNothing) {
