@@ -397,10 +397,10 @@ TEST_F(Stamping, ATimeSkippedOrRepeatedByASwitchIsStoredAsTheSystemResolvesIt) {
 
 TEST(StampingReport, ThreeFormsEachFailureWithItsReason) {
   const std::wstring when = L"2021/07/15 10:15:31";
-  zel::TStampResult r;
-  r.Changed = 3;
+  zel::TStampResult r;  // nothing to change: an empty folder without the folder option
   EXPECT_EQ(zel::ReportText(when, r), when + L"に変更しました");
 
+  r.Changed = 3;
   r.Failed = 1;
   r.Failures = {{L"C:\\a\\locked.txt", R::InUse, 32}};
   std::wstring expected = L"\r\n\r\n変更できなかったもの：1件\r\nC:\\a\\locked.txt（使用中）";
