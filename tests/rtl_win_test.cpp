@@ -84,12 +84,3 @@ TEST_F(RtlWinFiles, AReadOnlyFileIsNotOverwritten) {
   EXPECT_THROW(WriteTextLineCp932(file_, L"上書き"), EInOutError);
   EXPECT_EQ(Contents(), "\r\n");
 }
-
-TEST_F(RtlWinFiles, AnUnreadableDateNamesTheFileAndTheReason) {
-  try {
-    FileAgeLocal(file_);
-    ADD_FAILURE();
-  } catch (const EInOutError& e) {
-    EXPECT_EQ(e.Message(), L"ファイル「" + file_ + L"」の更新日時を読み取れません。\n" + SysErrorMessage(ERROR_FILE_NOT_FOUND));
-  }
-}

@@ -15,7 +15,7 @@ void SetTimes(const std::wstring& path, const FILETIME* c, const FILETIME* a, co
   EXPECT_TRUE(SetFileTime(h, c, a, w)) << GetLastError();
   CloseHandle(h);
 }
-FILETIME FromTicks(unsigned long long t) { return {static_cast<DWORD>(t), static_cast<DWORD>(t >> 32)}; }
+using rtl::FromTicks;
 // The zone's rules in a year (Wine 8 has no ...Ex conversions).
 TIME_ZONE_INFORMATION Rules(WORD year) {
   DYNAMIC_TIME_ZONE_INFORMATION zone{};
@@ -70,10 +70,6 @@ std::vector<unsigned long long> Times(const std::wstring& path) {
 
 FILETIME CreationTime(const std::wstring& path) { return FromTicks(Times(path)[0]); }
 FILETIME WriteTime(const std::wstring& path) { return FromTicks(Times(path)[1]); }
-
-unsigned long long Ticks(const FILETIME& ft) {
-  return (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
-}
 
 unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms) {
   const SYSTEMTIME st = Reading(y, mo, d, h, mi, s, ms);

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "rtl/clock_win.h"
+
 namespace testfiles {
 
 // A temporary folder, removed with everything in it (links too, without their targets).
@@ -32,7 +34,7 @@ void SetOldTimes(const std::wstring& path);
 std::vector<unsigned long long> Times(const std::wstring& path);
 FILETIME CreationTime(const std::wstring& path);
 FILETIME WriteTime(const std::wstring& path);
-unsigned long long Ticks(const FILETIME& ft);
+using rtl::Ticks;
 // A stored time as a viewer shows it: local by the zone's rules for its own date.
 unsigned long long LocalTicks(const FILETIME& stored);
 // Sets a file's creation and modification times to a local reading, converted the same way.
