@@ -5,9 +5,6 @@
 #include <sddl.h>
 
 #include <climits>
-#include <functional>
-#include <string>
-#include <vector>
 
 #include "framework/application.h"
 #include "main_window/form1.h"

@@ -6,10 +6,6 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <functional>
-#include <memory>
-#include <string>
-#include <vector>
 
 #include "main_window/form1.h"
 #include "rtl/files_win.h"

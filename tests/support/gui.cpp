@@ -63,14 +63,6 @@ void Answer(HWND box, Key key) {
   PostMessageW(focus, WM_KEYDOWN, key == Key::Enter ? VK_RETURN : VK_ESCAPE, 1);
 }
 
-void ClickButton(HWND box, const std::wstring& captionPrefix) {
-  HWND c = nullptr;
-  while ((c = FindWindowExW(box, c, L"Button", nullptr)) && TextOf(c).rfind(captionPrefix, 0)) {
-  }
-  EXPECT_TRUE(c) << "no button " << testing::PrintToString(captionPrefix);
-  PostMessageW(c, BM_CLICK, 0, 0);
-}
-
 ModalDriver::ModalDriver(std::vector<Step> steps) : steps_(std::move(steps)), older_(newest) {
   timer_ = SetTimer(nullptr, 0, 50, &ModalDriver::Tick);
   newest = this;

@@ -32,8 +32,6 @@ SeenBox Describe(HWND box);
 // Ways to answer a box or a window.
 enum class Key { Enter, Escape, TitleBarClose };
 void Answer(HWND box, Key key);
-// Clicks the button whose caption starts with the given text; the test fails if there is none.
-void ClickButton(HWND box, const std::wstring& captionPrefix);
 
 // Each step gets the next dialog window (#32770) of this thread that appears; it may act on it
 // at once (return true: done with this step) or ask to be called again on a later tick (false),
