@@ -69,6 +69,7 @@ class Dialog : public testing::Test {
     form->Timer1Timer();  // a known instant, as after the last tick
     held = Main();
   }
+  ModalDriver unexpected{std::vector<Step>{}};  // a box no test asks for fails it at once
   TempDir dir;
   const std::wstring file = dir / L"stamped.txt";
   std::unique_ptr<zel::TForm1> form =
