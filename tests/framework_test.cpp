@@ -1,4 +1,5 @@
 // tests/framework_test.cpp
+// The program's own message box and the framework's dispatch, with a bare test form.
 #include <gtest/gtest.h>
 
 #include "framework/application.h"
@@ -15,36 +16,52 @@ class TestForm : public fw::TForm {
  public:
   TestForm()
       : fw::TForm({L"テスト", 300, 120, 150, 130, true}, nullptr),
-        Button(*this, 10, 10, 75, 25, L"ボタン"),
-        Edit(*this, 10, 50, 100, 20, L"") {
+        Button(*this, 10, 10, 75, 25, L"ボタン") {
     Created();
     Show();
   }
   fw::TButton Button;
-  fw::TEdit Edit;
+};
+
+const Step kNoThenEnter = [](HWND box) {
+  SendMessageW(box, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(box, IDNO)), TRUE);
+  Answer(box, Key::Enter);
+  return true;
 };
 
 }  // namespace
 
-TEST(MessageDialog, SitsAtOwnerOffsetWithTitleTextAndNoIcon) {
+// Each box is captioned with the program's title and sits at its owner's corner plus 10 pixels.
+TEST(MessageDialog, KeysTitleBarCloseAndTheFocusedButtonGiveTheDocumentedAnswers) {
   TestForm form;
-  ModalDriver driver({Press(Key::Enter)});
-  fw::TModalResult r = fw::MessageDlgAt(form, L"日付を変更しました", fw::mbOK);
-  ASSERT_EQ(driver.seen.size(), 1u);
-  const SeenBox& box = driver.seen[0];
-  EXPECT_EQ(r, fw::mrOk);
-  EXPECT_EQ(box.caption, L"Zelvoran");
-  EXPECT_EQ(box.text, L"日付を変更しました");
-  EXPECT_EQ(box.rect.left, form.Left() + 10);
-  EXPECT_EQ(box.rect.top, form.Top() + 10);
-  EXPECT_FALSE(box.hasIcon);
-  EXPECT_EQ(box.owner, form.Handle());
-  // Sized to the text: a long text gives a wider box.
-  ModalDriver driver2({Press(Key::Enter)});
-  fw::MessageDlgAt(form, std::wstring(60, L'あ'), fw::mbOK);
-  ASSERT_EQ(driver2.seen.size(), 1u);
-  EXPECT_GT(driver2.seen[0].rect.right - driver2.seen[0].rect.left,
-            box.rect.right - box.rect.left);
+  const std::vector<std::wstring> ok{L"OK"}, okCancel{L"OK", L"キャンセル"},
+      yesNo{L"はい(&Y)", L"いいえ(&N)"};
+  const struct {
+    unsigned buttons;
+    Step step;
+    fw::TModalResult expected;
+    std::vector<std::wstring> captions;
+  } cases[] = {
+      {fw::mbOK, Press(Key::Escape), fw::mrOk, ok},
+      {fw::mbOK, Press(Key::TitleBarClose), fw::mrOk, ok},
+      {fw::mbOK | fw::mbCancel, Press(Key::Enter), fw::mrOk, okCancel},
+      {fw::mbOK | fw::mbCancel, Press(Key::Escape), fw::mrCancel, okCancel},
+      {fw::mbYes | fw::mbNo, Press(Key::Enter), fw::mrYes, yesNo},
+      // Dismissing a question must never carry it out.
+      {fw::mbYes | fw::mbNo, Press(Key::TitleBarClose), fw::mrNo, yesNo},
+      {fw::mbYes | fw::mbNo, kNoThenEnter, fw::mrNo, yesNo},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(&c - cases);
+    ModalDriver driver({c.step});
+    EXPECT_EQ(fw::MessageDlgAt(form, L"質問", c.buttons), c.expected);
+    ASSERT_EQ(driver.seen.size(), 1u);
+    const SeenBox& box = driver.seen[0];
+    EXPECT_EQ(box.buttons, c.captions);
+    EXPECT_EQ(box.caption + L"|" + box.text, L"Zelvoran|質問");
+    EXPECT_TRUE(box.owner == form.Handle() && box.rect.left == form.Left() + 10 &&
+                box.rect.top == form.Top() + 10);
+  }
 }
 
 TEST(MessageDialog, CtrlCCopiesTheWholeTextAsWindowsOwnBoxesDo) {
@@ -73,75 +90,21 @@ TEST(MessageDialog, CtrlCCopiesTheWholeTextAsWindowsOwnBoxesDo) {
                         L"\r\n" + rule + L"OK   キャンセル   \r\n" + rule);
 }
 
-TEST(MessageDialog, KeysAndTitleBarCloseGiveTheDocumentedAnswers) {
+TEST(Dispatch, AnExceptionFromAHandlerOrATimerTickIsShownAndTheWindowGoesOn) {
   TestForm form;
-  const struct {
-    unsigned buttons;
-    Key key;
-    fw::TModalResult expected;
-    std::vector<std::wstring> captions;
-  } cases[] = {
-      {fw::mbOK, Key::Enter, fw::mrOk, {L"OK"}},
-      {fw::mbOK, Key::Escape, fw::mrOk, {L"OK"}},
-      {fw::mbOK, Key::TitleBarClose, fw::mrOk, {L"OK"}},
-      {fw::mbOK | fw::mbCancel, Key::Enter, fw::mrOk, {L"OK", L"キャンセル"}},
-      {fw::mbOK | fw::mbCancel, Key::Escape, fw::mrCancel, {L"OK", L"キャンセル"}},
-      {fw::mbOK | fw::mbCancel, Key::TitleBarClose, fw::mrCancel, {L"OK", L"キャンセル"}},
-      {fw::mbYes | fw::mbNo, Key::Enter, fw::mrYes, {L"はい(&Y)", L"いいえ(&N)"}},
-      {fw::mbYes | fw::mbNo, Key::Escape, fw::mrNo, {L"はい(&Y)", L"いいえ(&N)"}},
-      // Dismissing a question must never carry it out.
-      {fw::mbYes | fw::mbNo, Key::TitleBarClose, fw::mrNo, {L"はい(&Y)", L"いいえ(&N)"}},
-  };
-  for (const auto& c : cases) {
-    ModalDriver driver({Press(c.key)});
-    fw::TModalResult r = fw::MessageDlgAt(form, L"質問", c.buttons);
-    EXPECT_EQ(r, c.expected) << "buttons " << c.buttons << " key " << static_cast<int>(c.key);
-    ASSERT_EQ(driver.seen.size(), 1u);
-    EXPECT_EQ(driver.seen[0].buttons, c.captions);
-  }
-}
-
-TEST(MessageDialog, EnterPressesTheButtonThatHasTheFocus) {
-  TestForm form;
-  // Move the focus to "No" with Tab, then Enter.
-  ModalDriver driver({[](HWND box) {
-    HWND no = GetDlgItem(box, IDNO);
-    SendMessageW(box, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(no), TRUE);
-    Answer(box, Key::Enter);
-    return true;
-  }});
-  EXPECT_EQ(fw::MessageDlgAt(form, L"実行しますか？", fw::mbYes | fw::mbNo), fw::mrNo);
-}
-
-TEST(Dispatch, ExceptionFromAHandlerIsShownAndTheProgramGoesOn) {
-  TestForm form;
-  int clicks = 0;
-  form.Button.OnClick = [&] {
-    ++clicks;
-    throw rtl::EConvertError(L"'abc' は正しい整数値ではありません");
-  };
-  ModalDriver driver({Press(Key::Enter), Press(Key::Enter)});
-  SendMessageW(form.Button.Handle(), BM_CLICK, 0, 0);
-  // The window still works: a second event is handled the same way.
-  SendMessageW(form.Button.Handle(), BM_CLICK, 0, 0);
-  EXPECT_EQ(clicks, 2);
-  ASSERT_EQ(driver.seen.size(), 2u);
-  EXPECT_EQ(driver.seen[1].text, L"'abc' は正しい整数値ではありません");
-  EXPECT_EQ(driver.seen[1].caption, L"Zelvoran");
-}
-
-TEST(Dispatch, ExceptionFromATimerTickIsShown) {
-  TestForm form;
-  fw::TTimer timer(form, 20, true);
-  int ticks = 0;
+  fw::TTimer timer(form, 20, false);
+  form.Button.OnClick = [] { throw rtl::EConvertError(L"'abc' は正しい整数値ではありません"); };
   timer.OnTimer = [&] {
     timer.SetEnabled(false);
-    ++ticks;
     throw std::runtime_error("tick failed");
   };
-  ModalDriver driver({Press(Key::Enter)});
-  PumpUntil([&] { return !driver.seen.empty(); });
-  EXPECT_EQ(ticks, 1);
-  ASSERT_EQ(driver.seen.size(), 1u);
-  EXPECT_EQ(driver.seen[0].text, L"tick failed");
+  ModalDriver driver(std::vector<Step>(3, Press(Key::Enter)));
+  SendMessageW(form.Button.Handle(), BM_CLICK, 0, 0);
+  SendMessageW(form.Button.Handle(), BM_CLICK, 0, 0);  // the window still works
+  timer.SetEnabled(true);
+  ASSERT_TRUE(PumpUntil([&] { return driver.seen.size() == 3; }));
+  const std::wstring abc = L"'abc' は正しい整数値ではありません";
+  for (size_t i = 0; i < 3; ++i)
+    EXPECT_EQ(driver.seen[i].caption + L"|" + driver.seen[i].text,
+              L"Zelvoran|" + (i < 2 ? abc : L"tick failed"));
 }

@@ -22,17 +22,15 @@ struct AppSetup {
   }
 } appSetup;
 
-std::wstring ClassOf(HWND h) {
+bool IsClass(HWND h, const wchar_t* name) {
   wchar_t cls[64] = {};
   GetClassNameW(h, cls, 64);
-  return cls;
+  return _wcsicmp(cls, name) == 0;
 }
 
 std::wstring TextOf(HWND h) {
-  int n = GetWindowTextLengthW(h);
-  std::wstring s(static_cast<size_t>(n) + 1, L'\0');
-  n = GetWindowTextW(h, s.data(), n + 1);
-  s.resize(static_cast<size_t>(std::max(n, 0)));
+  std::wstring s(static_cast<size_t>(GetWindowTextLengthW(h)) + 1, L'\0');
+  s.resize(static_cast<size_t>(std::max(GetWindowTextW(h, s.data(), int(s.size())), 0)));
   return s;
 }
 
@@ -46,53 +44,23 @@ SeenBox Describe(HWND box) {
   b.owner = GetWindow(box, GW_OWNER);
   b.caption = TextOf(box);
   GetWindowRect(box, &b.rect);
-  std::vector<std::pair<LONG, std::wstring>> buttons;
   for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-    std::wstring cls = ClassOf(c);
-    LONG style = GetWindowLongW(c, GWL_STYLE);
-    if (_wcsicmp(cls.c_str(), L"Static") == 0) {
-      if ((style & SS_TYPEMASK) == SS_ICON) {
-        b.hasIcon = true;
-      } else if (IsWindowVisible(c) && !TextOf(c).empty()) {
-        if (!b.text.empty()) b.text += L"\n";
-        b.text += TextOf(c);
-      }
-    } else if (_wcsicmp(cls.c_str(), L"Button") == 0 && IsWindowVisible(c)) {
-      RECT r;
-      GetWindowRect(c, &r);
-      buttons.emplace_back(r.left, TextOf(c));
-    }
+    if (!IsWindowVisible(c)) continue;
+    if (IsClass(c, L"Button")) b.buttons.push_back(TextOf(c));
+    if (!IsClass(c, L"Static") || TextOf(c).empty()) continue;
+    b.text += (b.text.empty() ? L"" : L"\n") + TextOf(c);
   }
-  std::sort(buttons.begin(), buttons.end(),
-            [](const auto& x, const auto& y) { return x.first < y.first; });
-  for (auto& p : buttons) b.buttons.push_back(p.second);
   return b;
 }
 
 void Answer(HWND box, Key key) {
-  switch (key) {
-    case Key::Enter:
-    case Key::Escape: {
-      HWND focus = GetFocus();
-      if (!focus || GetAncestor(focus, GA_ROOT) != box) focus = box;
-      WPARAM vk = key == Key::Enter ? VK_RETURN : VK_ESCAPE;
-      PostMessageW(focus, WM_KEYDOWN, vk, 1);
-      PostMessageW(focus, WM_KEYUP, vk, 0xC0000001);
-      break;
-    }
-    case Key::TitleBarClose:
-      PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
-      break;
+  if (key == Key::TitleBarClose) {
+    PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
+    return;
   }
-}
-
-void ClickButton(HWND box, const std::wstring& captionPrefix) {
-  for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-    if (_wcsicmp(ClassOf(c).c_str(), L"Button") == 0 && TextOf(c).rfind(captionPrefix, 0) == 0) {
-      PostMessageW(c, BM_CLICK, 0, 0);
-      return;
-    }
-  }
+  HWND focus = GetFocus();
+  if (!focus || GetAncestor(focus, GA_ROOT) != box) focus = box;
+  PostMessageW(focus, WM_KEYDOWN, key == Key::Enter ? VK_RETURN : VK_ESCAPE, 1);
 }
 
 ModalDriver::ModalDriver(std::vector<Step> steps) : steps_(std::move(steps)), older_(newest) {
@@ -113,26 +81,23 @@ void ModalDriver::OnTick() {
   // A step may open another modal loop; do not re-enter it from that loop's timer.
   static bool busy = false;
   if (busy) return;
-  const DWORD now = GetTickCount();
   for (HWND h = nullptr; (h = FindWindowExW(nullptr, h, L"#32770", nullptr)) != nullptr;) {
-    DWORD pid = 0;
-    if (GetWindowThreadProcessId(h, &pid) != GetCurrentThreadId() || !IsWindowVisible(h)) continue;
+    if (GetWindowThreadProcessId(h, nullptr) != GetCurrentThreadId() || !IsWindowVisible(h))
+      continue;
     auto it = std::find_if(met_.begin(), met_.end(), [h](const auto& m) { return m.first == h; });
     if (it == met_.end()) {
       seen.push_back(Describe(h));
-      met_.emplace_back(h, now);
-      if (next_ >= steps_.size()) {
-        ADD_FAILURE() << "a box no step expected: " << testing::PrintToString(seen.back().text);
-        EndDialog(h, IDCANCEL);
-        return;
-      }
+      met_.emplace_back(h, GetTickCount());
       if (!current_ || !IsWindow(current_)) current_ = h;
-    } else if (now - it->second > kBoxBoundMs) {
-      ADD_FAILURE() << "a box still open after " << kBoxBoundMs << " ms: "
-                    << testing::PrintToString(Describe(h).text);
-      EndDialog(h, IDCANCEL);
-      return;
+      if (next_ < steps_.size()) continue;
+      ADD_FAILURE() << "a box no step expected: " << testing::PrintToString(seen.back().text);
+    } else if (GetTickCount() - it->second > kBoxBoundMs) {
+      ADD_FAILURE() << "a box open for " << kBoxBoundMs << " ms: " << testing::PrintToString(TextOf(h));
+    } else {
+      continue;
     }
+    EndDialog(h, IDCANCEL);
+    return;
   }
   if (!current_ || !IsWindow(current_) || next_ >= steps_.size()) return;
   busy = true;
@@ -148,15 +113,8 @@ Step Press(Key key) {
   };
 }
 
-Step Click(const std::wstring& captionPrefix) {
-  return [captionPrefix](HWND box) {
-    ClickButton(box, captionPrefix);
-    return true;
-  };
-}
-
 void Pump(DWORD ms) {
-  DWORD start = GetTickCount();
+  const DWORD start = GetTickCount();
   MSG msg;
   do {
     while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -180,9 +138,8 @@ DWORD RunProgram(const std::wstring& exe, std::wstring command,
   STARTUPINFOW si{};
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};
-  EXPECT_TRUE(CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                             nullptr, &si, &pi)) << GetLastError();
-  if (!pi.hProcess) return 97;
+  if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, 0, 0, nullptr, nullptr, &si, &pi))
+    return ADD_FAILURE() << "not started: " << GetLastError(), 97;
   // Our own messages keep flowing while it runs, in case it broadcasts.
   for (DWORD start = GetTickCount(); GetTickCount() - start < 60000; Pump(0)) {
     if (MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 50, QS_ALLINPUT) == WAIT_OBJECT_0) break;
@@ -201,54 +158,37 @@ DWORD RunProgram(const std::wstring& exe, std::wstring command,
 }
 
 HGLOBAL ShellDrop(const std::vector<std::wstring>& paths) {
-  size_t chars = 1;
-  for (const std::wstring& p : paths) chars += p.size() + 1;
-  HGLOBAL g = GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
+  std::wstring names;
+  for (const std::wstring& p : paths) names += p + L'\0';
+  names += L'\0';
+  HGLOBAL g = GlobalAlloc(GHND, sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
   auto* df = static_cast<DROPFILES*>(GlobalLock(g));
-  df->pFiles = sizeof(DROPFILES);
-  df->fWide = TRUE;
-  auto* out = reinterpret_cast<wchar_t*>(reinterpret_cast<BYTE*>(df) + sizeof(DROPFILES));
-  for (const std::wstring& p : paths) {
-    std::copy(p.begin(), p.end(), out);
-    out += p.size() + 1;
-  }
+  *df = DROPFILES{sizeof(DROPFILES), {}, FALSE, TRUE};
+  std::copy(names.begin(), names.end(), reinterpret_cast<wchar_t*>(df + 1));
   GlobalUnlock(g);
   return g;
 }
 
-// ---- the date-time dialog -------------------------------------------------------------
-
 namespace {
-struct DialogRun {
-  std::function<void(zel::TForm2&)> action;
-  bool shown = false;
-  bool busy = false;  // the action's own boxes run the timer too
-};
-DialogRun* dialogRun = nullptr;
-
-void CALLBACK DialogTick(HWND, UINT, UINT_PTR, DWORD) {
-  DialogRun* run = dialogRun;
-  if (!run || run->busy || !zel::Form2 || !zel::Form2->Visible()) return;
-  if (!run->shown && run->action) {
-    run->shown = run->busy = true;
-    run->action(*zel::Form2);
-    run->busy = false;
-  } else {
-    run->shown = true;
-    PostMessageW(zel::Form2->Handle(), WM_CLOSE, 0, 0);
-  }
-}
+std::function<void()> dialogTick;
+void CALLBACK DialogTick(HWND, UINT, UINT_PTR, DWORD) { dialogTick(); }
 }  // namespace
 
 bool InDateTimeDialog(zel::TForm1& form, std::function<void(zel::TForm2&)> action) {
-  DialogRun run{std::move(action)};
-  dialogRun = &run;
+  bool shown = false, busy = false;  // the action's own boxes run the timer too
+  dialogTick = [&] {
+    if (busy || !zel::Form2 || !zel::Form2->Visible()) return;
+    busy = true;
+    if (!shown && action) action(*zel::Form2);
+    else PostMessageW(zel::Form2->Handle(), WM_CLOSE, 0, 0);
+    shown = true;
+    busy = false;
+  };
   const UINT_PTR timer = SetTimer(nullptr, 0, 50, DialogTick);
   ModalDriver unexpected({});  // the action's own drivers answer what it expects
   form.Button2.Click();
   KillTimer(nullptr, timer);
-  dialogRun = nullptr;
-  return run.shown;
+  return shown;
 }
 
 }  // namespace testgui

@@ -23,19 +23,15 @@ struct SeenBox {
   HWND hwnd = nullptr;
   HWND owner = nullptr;
   std::wstring caption;
-  std::wstring text;    // the static texts, joined by "\n"
-  RECT rect{};          // outer rectangle on the screen
-  std::vector<std::wstring> buttons;  // captions, left to right
-  bool hasIcon = false;
+  std::wstring text;  // the static texts, joined by "\n"
+  RECT rect{};        // outer rectangle on the screen
+  std::vector<std::wstring> buttons;  // captions, in the order they were made
 };
-
 SeenBox Describe(HWND box);
 
-// Ways to answer a box.
+// Ways to answer a box or a window.
 enum class Key { Enter, Escape, TitleBarClose };
 void Answer(HWND box, Key key);
-// Clicks the button whose caption starts with the given text.
-void ClickButton(HWND box, const std::wstring& captionPrefix);
 
 // Each step gets the next dialog window (#32770) of this thread that appears; it may act on it
 // at once (return true: done with this step) or ask to be called again on a later tick (false),
@@ -63,9 +59,8 @@ class ModalDriver {
   std::vector<std::pair<HWND, DWORD>> met_;  // box, first seen
 };
 
-// A step that answers a box with a key or a click.
+// A step that answers a box with a key.
 Step Press(Key key);
-Step Click(const std::wstring& captionPrefix);
 
 // Handles pending messages for about ms milliseconds.
 void Pump(DWORD ms);
