@@ -58,6 +58,7 @@ TForm1::TForm1(std::vector<std::wstring> params)
   Button1.OnClick = [this] { Button1Click(); };
   Button2.OnClick = [this] { Button2Click(); };
   Timer1.OnTimer = [this] { Timer1Timer(); };
+  restoredPlace_ = {Left(), Top()};
   Created();
 }
 
@@ -175,20 +176,8 @@ void TForm1::FormClose() {
   try {
     // A minimised window's own rectangle is a parking place off the screen (or an icon slot):
     // the place it will be restored to is the one to keep.
-    RECT r{};
-    WINDOWPLACEMENT wp{};
-    wp.length = sizeof(wp);
-    if (IsIconic(Handle()) && GetWindowPlacement(Handle(), &wp)) {
-      r = wp.rcNormalPosition;
-      // That rectangle is in its monitor's work-area coordinates.
-      MONITORINFO mi{};
-      mi.cbSize = sizeof(mi);
-      if (GetMonitorInfoW(MonitorFromRect(&r, MONITOR_DEFAULTTONEAREST), &mi))
-        OffsetRect(&r, mi.rcWork.left - mi.rcMonitor.left, mi.rcWork.top - mi.rcMonitor.top);
-    } else {
-      r = RECT{Left(), Top(), 0, 0};
-    }
-    Borvelune::TBorvWin rec{r.left, r.top, L"", CheckBox1.Checked() ? L"on" : L"", L""};
+    const POINT r = IsIconic(Handle()) ? restoredPlace_ : POINT{Left(), Top()};
+    Borvelune::TBorvWin rec{r.x, r.y, L"", CheckBox1.Checked() ? L"on" : L"", L""};
     Borvelune::SaveWinSettings(kSettingsName, rec);
   } catch (...) {
     fw::Application.HandleException();
@@ -208,6 +197,11 @@ bool TForm1::HandleMessage(UINT msg, WPARAM wp, LPARAM, LRESULT& result) {
       // before it (WM_QUERYENDSESSION) stops nothing, since the end may still be cancelled.
       if (wp) Close();
       break;
+    case WM_MOVE:
+      // Kept rather than asked for at close: GetWindowPlacement gives the restored place in
+      // work-area coordinates on Windows, in screen coordinates on Wine.
+      if (!IsIconic(Handle())) restoredPlace_ = {Left(), Top()};
+      return false;
     case WM_SYSCOMMAND:
       if ((wp & 0xFFF0) != kUndoCommand) return false;
       UndoLastChange();

@@ -118,6 +118,7 @@ class TForm1 : public fw::TForm {
   std::unique_ptr<TProgressForm> progress_;  // reads runner_.Progress
   rtl::TDateTime batchInstant_ = 0;          // taken once as the batch starts
   bool clockWasLive_ = false;
+  POINT restoredPlace_{};  // Left and Top when last not minimised: where a restore puts it
   HWND heldFocus_ = nullptr;
   std::vector<std::pair<fw::TControl*, bool>> heldControls_;  // and whether each was enabled
 };

@@ -295,9 +295,17 @@ TEST_F(Stamping, RelativePathsResolveAgainstTheCurrentDirectoryWhichStaysUnchang
                                         {root_ + L"\\no\\such", R::NotFound}}));
 }
 
-// The guard against a folder already on the walk path (volume and file id) has no test: Wine
-// makes no loop that is no reparse point; even a bind mount of the tree inside itself is
-// stopped before the guard is asked.
+// The guard against a folder already on the walk path (volume and file id) has no walk test:
+// Wine makes no loop that is no reparse point; even a bind mount of the tree inside itself is
+// stopped before the guard is asked. Nor does Wine list file ids, so the guard's shortcut for
+// ids that differ is tested alone.
+TEST(LoopGuard, ListedIdsTellFoldersApartOnlyWhenBothAreGiven) {
+  EXPECT_TRUE(zel::ListedIdsDiffer(5, 6));
+  EXPECT_FALSE(zel::ListedIdsDiffer(5, 5));
+  EXPECT_FALSE(zel::ListedIdsDiffer(0, 6));
+  EXPECT_FALSE(zel::ListedIdsDiffer(5, 0));
+}
+
 TEST_F(Stamping, LinksInsideTheTreeAreNotFollowedButANamedLinkIs) {
   const std::wstring tree = Dir(L"tree"), a = Dir(L"tree\\a"), outside = Dir(L"outside");
   const std::wstring file = File(L"tree\\a\\file"), other = File(L"outside\\other"),

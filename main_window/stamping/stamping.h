@@ -118,6 +118,10 @@ class TStamper {
 // The threads that stamp a walk's files for TStamper::Threads; 0: the walking thread alone.
 unsigned StampingThreads(unsigned requested);
 
+// Whether the file ids of two listed folders tell them apart without opening either; 0 is an
+// id the listing did not give (Wine gives none).
+bool ListedIdsDiffer(long long a, long long b);
+
 // The completion report of a batch; instantText is DateTimeToStr(instant).
 std::wstring ReportText(const std::wstring& instantText, const TStampResult& r);
 // Its list of what could not be changed, empty when nothing failed.

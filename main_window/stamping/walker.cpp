@@ -661,7 +661,7 @@ class Walker {
     if (stack_.empty()) return !Identify(frame);  // the target: its id for the ones below
     for (Frame& f : stack_) {
       // The file ids from the listings are the file indexes; different ones settle it.
-      if (frame.fileId != 0 && f.fileId != 0 && frame.fileId != f.fileId) continue;
+      if (ListedIdsDiffer(frame.fileId, f.fileId)) continue;
       if (!Identify(frame) || !Identify(f)) return true;
       if (f.indexLow == frame.indexLow && f.indexHigh == frame.indexHigh &&
           f.volume == frame.volume)
@@ -741,6 +741,8 @@ TFailReason FailReasonOf(unsigned long error) {
       return TFailReason::Other;
   }
 }
+
+bool ListedIdsDiffer(long long a, long long b) { return a != 0 && b != 0 && a != b; }
 
 // Each file costs an open, a set-time and a close that mostly wait: on the file system driver,
 // on a network share's server (about a millisecond each), under Wine on its server. So more of
