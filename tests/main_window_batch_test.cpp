@@ -101,16 +101,6 @@ TEST_F(Batch, ADropRunsWhileTheWindowAnswersAndHoldsItsClockUntilItEndsOrIsStopp
   }
 }
 
-TEST_F(Batch, AOneFileBatchShowsNoProgressWindow) {
-  Started r({File(0)});
-  bool shown = false;
-  PumpUntil([&] {
-    return (shown |= r.Progress()) || (r.driver.seen.size() == 2 && !r.form.BatchRunning());
-  });
-  EXPECT_FALSE(shown);
-  EXPECT_EQ(r.driver.seen[1].text, rtl::DateTimeToStr(r.read) + L"に変更しました");
-}
-
 TEST_F(Batch, ACloseOrTheSessionsEndStopsTheBatchBeforeTheCloseHandlingRuns) {
   const wchar_t kKey[] = L"Software\\Borvelune\\Zelvoran";
   const std::vector<UINT> ends[] = {{WM_CLOSE}, {WM_QUERYENDSESSION, WM_ENDSESSION}};

@@ -8,7 +8,6 @@
 
 #include "framework/application.h"
 #include "main_window/form1.h"
-#include "rtl/files_win.h"
 #include "support/gui.h"
 
 using namespace testgui;
@@ -16,9 +15,6 @@ using namespace testgui;
 namespace {
 
 const wchar_t kKey[] = L"Software\\Borvelune\\Zelvoran";
-// Wine takes a process's reported version from AppDefaults\<exe name>\Version at its start, so
-// a copy of this program under a name of its own runs as Windows 98.
-const wchar_t kAppDefaults[] = L"Software\\Wine\\AppDefaults\\zel_settings_win98_child.exe";
 
 void Put(const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
   ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kKey, name, type, data, bytes), ERROR_SUCCESS);
@@ -85,7 +81,6 @@ struct MainWindowSettings : testing::Test {
   void TearDown() override {
     SetUp();
     RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Borvelune");  // only when left empty
-    RegDeleteTreeW(HKEY_CURRENT_USER, kAppDefaults);
   }
 };
 
@@ -178,24 +173,4 @@ TEST_F(MainWindowSettings, AFailedSaveAtCloseIsReportedAndTheProgramStillEnds) {
   EXPECT_TRUE(c.boxes[0].caption == L"Zelvoran" &&
               c.boxes[0].text.find(L"Borvelune\\Zelvoran") != std::wstring::npos);
   EXPECT_EQ(c.stored, Row(310, 220, L"on"));
-}
-
-// Runs only in the Windows 98 copy.
-TEST(Win95Family, DISABLED_InChild) {
-  ASSERT_TRUE(GetVersion() & 0x80000000);  // not NT
-  const Cycle c = StartAndClose([](zel::TForm1& f) { EXPECT_FALSE(f.CheckBox1.Enabled()); });
-  EXPECT_TRUE(c.boxes.empty());
-  EXPECT_EQ(c.shown, Row(260, 190, L""));
-}
-
-TEST_F(MainWindowSettings, OnTheWindows95FamilyAStoredOptionIsOffAndSavedEmpty) {
-  PutAll(260, 190, L"on");
-  TempDir dir;
-  const std::wstring copy = dir / L"zel_settings_win98_child.exe";
-  ASSERT_TRUE(CopyFileW(rtl::ExeName().c_str(), copy.c_str(), FALSE));
-  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, kAppDefaults, L"Version", REG_SZ, L"win98", 12),
-            ERROR_SUCCESS);
-  std::wstring command = L"\"" + copy + L"\" --gtest_also_run_disabled_tests --gtest_filter=Win95*";
-  EXPECT_EQ(RunProgram(copy, command), 0u) << "98: the child hung";
-  EXPECT_EQ(Stored(), Row(260, 190, L""));  // "on" still, had the child not run
 }
