@@ -176,8 +176,8 @@ void TForm1::FormClose() {
   try {
     // A minimised window's own rectangle is a parking place off the screen (or an icon slot):
     // the place it will be restored to is the one to keep.
-    const POINT r = IsIconic(Handle()) ? restoredPlace_ : POINT{Left(), Top()};
-    Borvelune::TBorvWin rec{r.x, r.y, L"", CheckBox1.Checked() ? L"on" : L"", L""};
+    const POINT at = IsIconic(Handle()) ? restoredPlace_ : POINT{Left(), Top()};
+    Borvelune::TBorvWin rec{at.x, at.y, L"", CheckBox1.Checked() ? L"on" : L"", L""};
     Borvelune::SaveWinSettings(kSettingsName, rec);
   } catch (...) {
     fw::Application.HandleException();
