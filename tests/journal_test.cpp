@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <atomic>
 #include <fstream>
 
 #include "support/files.h"
@@ -18,27 +17,24 @@ using Times = std::vector<unsigned long long>;
 
 // Creation and modification time. Wine reports the modification time as the creation time as
 // well, so there both read back as the last modification time set; Windows keeps both.
-Times TimesOf(const std::wstring& path) { return {tg::Times(path)[0], tg::Times(path)[1]}; }
+Times TimesOf(const std::wstring& path) { return tg::Times(path, 2); }
 
 class Journal : public testing::Test {
  protected:
   void SetUp() override { SetEnvironmentVariableW(L"LOCALAPPDATA", appData_.path().c_str()); }
 
-  // One batch with its journal, as the main window runs it; stopped after stopAfter entries.
-  void Batch(const Paths& targets, bool folders, int stopAfter = 0) {
+  // One batch with its journal, as the main window runs it.
+  void Batch(const Paths& targets) {
     zel::TStamper s;
-    s.FolderOption = folders;
-    s.Progress = &progress_;
+    s.FolderOption = true;
     const rtl::TDateTime instant = rtl::EncodeDate(2021, 7, 15) + 0.25;
     FILETIME stored;
     s.StoredTime(instant, stored);
     stored_ = tg::Ticks(stored);
     zel::TJournal journal;  // ended before s goes
     journal.Begin(zel::JournalFile(), L"2021/07/15 6:00:00", stored);
-    std::atomic<int> left{stopAfter};  // the hook runs on every stamping thread
     s.BeforeChange = [&](const std::wstring& p, const FILETIME& c, const FILETIME& w) {
       journal.Record(p, c, w);
-      if (--left == 0) progress_.Stop = true;
     };
     for (const std::wstring& t : targets) s.StampPath(t, instant);
   }
@@ -52,7 +48,6 @@ class Journal : public testing::Test {
   bool Stamped(const std::wstring& path) const { return TimesOf(path)[1] == stored_; }
 
   tg::TempDir appData_, dir_;
-  zel::TBatchProgress progress_;
   unsigned long long stored_ = 0;
 };
 
@@ -69,12 +64,12 @@ TEST_F(Journal, UndoPutsBackExactlyTheTimesThatStillCarryTheBatchTime) {
     before.push_back(TimesOf(all[i]));
   }
   // The subfolder named again: its entries come twice, the second time with the batch's time.
-  Batch({dir_.path(), dir_ / L"sub"}, true);
+  Batch({dir_.path(), dir_ / L"sub"});
   for (const std::wstring& p : all) EXPECT_TRUE(Stamped(p)) << p;
   tg::SetLocalTimes(all[5], 2022, 2, 2, 2, 2, 2, 2);  // another writer
   before.push_back(TimesOf(all[5]));
   ASSERT_TRUE(DeleteFileW(all[6].c_str()));  // which moves the folder's time too
-  zel::TStampResult r = zel::TUndo(zel::JournalFile()).Run(&progress_);
+  zel::TStampResult r = zel::TUndo(zel::JournalFile()).Run();
   const std::wstring text = zel::UndoReportText(r);
   EXPECT_EQ(text.find(L"元に戻しました\r\n\r\n変更できなかったもの：3件"), 0u) << text;
   const std::wstring since = L"（その後変更されています）";
@@ -86,7 +81,7 @@ TEST_F(Journal, UndoPutsBackExactlyTheTimesThatStillCarryTheBatchTime) {
 
 TEST_F(Journal, DamagedJournalIsNamedAndChangesNothing) {
   const Paths files = OldFiles({L"a.txt", L"b.txt"});
-  Batch({dir_.path()}, false);
+  Batch({dir_.path()});
   const std::wstring journal = zel::JournalFile();
   const std::string good{
       std::istreambuf_iterator<char>(std::ifstream(journal.c_str(), std::ios::binary).rdbuf()), {}};

@@ -3,15 +3,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <functional>
+
 namespace testfiles {
 
 namespace {
-HANDLE OpenAny(const std::wstring& path, DWORD access) {
-  return CreateFileW(path.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-}
 void SetTimes(const std::wstring& path, const FILETIME* c, const FILETIME* a, const FILETIME* w) {
-  const HANDLE h = OpenAny(path, FILE_WRITE_ATTRIBUTES);
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  const HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   EXPECT_TRUE(SetFileTime(h, c, a, w)) << GetLastError();
   CloseHandle(h);
 }
@@ -28,6 +29,40 @@ TIME_ZONE_INFORMATION Rules(WORD year) {
 SYSTEMTIME Reading(int y, int mo, int d, int h, int mi, int s, int ms) {
   return {static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d), static_cast<WORD>(h),
           static_cast<WORD>(mi), static_cast<WORD>(s), static_cast<WORD>(ms)};
+}
+
+const auto WineUnixName = reinterpret_cast<char*(CDECL*)(const wchar_t*)>(reinterpret_cast<void*>(
+    GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
+
+std::wstring UnixPath(const std::wstring& path) {
+  char* name = WineUnixName ? WineUnixName(path.c_str()) : nullptr;
+  if (name == nullptr) return {};
+  std::wstring wide(MAX_PATH * 4, L'\0');
+  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, name, -1, &wide[0], MAX_PATH * 4) - 1));
+  HeapFree(GetProcessHeap(), 0, name);
+  return wide;
+}
+
+// A Unix program run to make what Wine's own calls cannot (RemoveDirectoryW on a folder link
+// removes its target); true once done() holds: the process handles cannot be waited for.
+bool RunUnix(const std::wstring& program, const std::wstring& arguments,
+             const std::function<bool()>& done) {
+  std::wstring commandLine = program + L" " + arguments;
+  STARTUPINFOW si{};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi{};
+  if (!WineUnixName || !CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
+                                       nullptr, nullptr, &si, &pi))
+    return false;
+  // For a Unix program Wine gives no process handle and a stray value in hThread: seen equal
+  // to this process's standard output, whose later output closing it lost.
+  if (pi.hProcess != nullptr) {
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  for (int i = 0; i < 200; ++i, Sleep(50))
+    if (done()) return true;
+  return false;
 }
 }  // namespace
 
@@ -47,12 +82,7 @@ TempDir::~TempDir() {
 }
 
 void WriteFile(const std::wstring& path, const std::string& content) {
-  const HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD n = 0;
-  EXPECT_TRUE(::WriteFile(h, content.data(), static_cast<DWORD>(content.size()), &n, nullptr))
-      << GetLastError();
-  CloseHandle(h);
+  EXPECT_TRUE(std::ofstream(path.c_str(), std::ios::binary) << content) << GetLastError();
 }
 
 void MakeDir(const std::wstring& path) { CreateDirectoryW(path.c_str(), nullptr); }
@@ -62,10 +92,13 @@ void SetOldTimes(const std::wstring& path) {
   SetTimes(path, &ft, &ft, &ft);
 }
 
-std::vector<unsigned long long> Times(const std::wstring& path) {
+std::vector<unsigned long long> Times(const std::wstring& path, std::size_t n) {
   WIN32_FILE_ATTRIBUTE_DATA d{};
   EXPECT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) << GetLastError();
-  return {Ticks(d.ftCreationTime), Ticks(d.ftLastWriteTime), Ticks(d.ftLastAccessTime)};
+  std::vector<unsigned long long> t = {Ticks(d.ftCreationTime), Ticks(d.ftLastWriteTime),
+                                       Ticks(d.ftLastAccessTime)};
+  t.resize(n);
+  return t;
 }
 
 FILETIME CreationTime(const std::wstring& path) { return FromTicks(Times(path)[0]); }
@@ -95,40 +128,6 @@ void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi
   FILETIME stored;
   SystemTimeToFileTime(&utc, &stored);
   SetTimes(path, &stored, nullptr, &stored);
-}
-
-namespace {
-const auto WineUnixName = reinterpret_cast<char*(CDECL*)(const wchar_t*)>(reinterpret_cast<void*>(
-    GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
-}  // namespace
-
-std::wstring UnixPath(const std::wstring& path) {
-  char* name = WineUnixName ? WineUnixName(path.c_str()) : nullptr;
-  if (name == nullptr) return {};
-  std::wstring wide(MAX_PATH * 4, L'\0');
-  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_UTF8, 0, name, -1, &wide[0], MAX_PATH * 4) - 1));
-  HeapFree(GetProcessHeap(), 0, name);
-  return wide;
-}
-
-bool RunUnix(const std::wstring& program, const std::wstring& arguments,
-             const std::function<bool()>& done) {
-  std::wstring commandLine = program + L" " + arguments;
-  STARTUPINFOW si{};
-  si.cb = sizeof si;
-  PROCESS_INFORMATION pi{};
-  if (!WineUnixName || !CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0,
-                                       nullptr, nullptr, &si, &pi))
-    return false;
-  // For a Unix program Wine gives no process handle and a stray value in hThread: seen equal
-  // to this process's standard output, whose later output closing it lost.
-  if (pi.hProcess != nullptr) {
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-  }
-  for (int i = 0; i < 200; ++i, Sleep(50))
-    if (done()) return true;
-  return false;
 }
 
 bool MakeLink(const std::wstring& link, const std::wstring& target) {

@@ -4,7 +4,6 @@
 #pragma once
 #include <windows.h>
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -30,8 +29,8 @@ void WriteFile(const std::wstring& path, const std::string& content = "x");
 void MakeDir(const std::wstring& path);
 // Sets all three times of a file or folder to 2000-01-01 00:00, so a change is visible.
 void SetOldTimes(const std::wstring& path);
-// Creation, modification and access time in 100 ns units since 1601.
-std::vector<unsigned long long> Times(const std::wstring& path);
+// Creation, modification and access time in 100 ns units since 1601; the first n of them.
+std::vector<unsigned long long> Times(const std::wstring& path, std::size_t n = 3);
 FILETIME CreationTime(const std::wstring& path);
 FILETIME WriteTime(const std::wstring& path);
 using rtl::Ticks;
@@ -42,13 +41,8 @@ void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi
 // The FILETIME (no zone conversion) of a wall-clock reading.
 unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms);
 
-// Under Wine: the Unix path of a Windows one, and a Unix program run to make what Wine's
-// own calls cannot (CreateSymbolicLinkW makes nothing; RemoveDirectoryW on a folder link
-// removes its target). True once done() holds; the process handles cannot be waited for.
-std::wstring UnixPath(const std::wstring& path);
-bool RunUnix(const std::wstring& program, const std::wstring& arguments,
-             const std::function<bool()>& done);
-// A symbolic link at link to target (file or folder), made with Z:\bin\ln.
+// A symbolic link at link to target (file or folder), made with Z:\bin\ln under Wine, whose
+// CreateSymbolicLinkW makes nothing.
 bool MakeLink(const std::wstring& link, const std::wstring& target);
 
 }  // namespace testfiles
