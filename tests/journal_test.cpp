@@ -15,10 +15,6 @@ namespace tg = testfiles;
 using Paths = std::vector<std::wstring>;
 using Times = std::vector<unsigned long long>;
 
-// Creation and modification time. Wine reports the modification time as the creation time as
-// well, so there both read back as the last modification time set; Windows keeps both.
-Times TimesOf(const std::wstring& path) { return tg::Times(path, 2); }
-
 class Journal : public testing::Test {
  protected:
   void SetUp() override { SetEnvironmentVariableW(L"LOCALAPPDATA", appData_.path().c_str()); }
@@ -38,14 +34,12 @@ class Journal : public testing::Test {
     };
     for (const std::wstring& t : targets) s.StampPath(t, instant);
   }
-  Paths OldFiles(Paths names) {  // a folder named here gets only the old times
-    for (std::wstring& n : names) {
+  Paths Files(Paths names) {  // a folder named here is left as it is
+    for (std::wstring& n : names)
       if (GetFileAttributesW((n = dir_ / n).c_str()) == INVALID_FILE_ATTRIBUTES) tg::WriteFile(n);
-      tg::SetOldTimes(n);
-    }
     return names;
   }
-  bool Stamped(const std::wstring& path) const { return TimesOf(path)[1] == stored_; }
+  bool Stamped(const std::wstring& path) const { return tg::Times(path)[1] == stored_; }
 
   tg::TempDir appData_, dir_;
   unsigned long long stored_ = 0;
@@ -55,19 +49,20 @@ class Journal : public testing::Test {
 
 TEST_F(Journal, UndoPutsBackExactlyTheTimesThatStillCarryTheBatchTime) {
   for (const wchar_t* d : {L"sub", L"empty"}) tg::MakeDir(dir_ / d);
-  const Paths all = OldFiles({L"old.txt", L"sub\\fine.txt", L"sub\\한 ñ.txt", L"sub", L"empty",
+  const Paths all = Files({L"old.txt", L"sub\\fine.txt", L"sub\\한 ñ.txt", L"sub", L"empty",
                               L"touched.txt", L"gone.txt"});
-  // From before 1980 on, with milliseconds; folders set once their contents exist.
+  // From before 1980 on, with milliseconds; folders set once their contents exist. Creation and
+  // modification time: Wine reports the latter as both, Windows keeps both.
   std::vector<Times> before;
   for (int i = 0; i < 5; ++i) {
     tg::SetLocalTimes(all[i], 1975 + 9 * i, 12 - i, 31 - i, 23 - i, 59 - i, 58 - i, 999 - i);
-    before.push_back(TimesOf(all[i]));
+    before.push_back(tg::Times(all[i], 2));
   }
   // The subfolder named again: its entries come twice, the second time with the batch's time.
   Batch({dir_.path(), dir_ / L"sub"});
   for (const std::wstring& p : all) EXPECT_TRUE(Stamped(p)) << p;
   tg::SetLocalTimes(all[5], 2022, 2, 2, 2, 2, 2, 2);  // another writer
-  before.push_back(TimesOf(all[5]));
+  before.push_back(tg::Times(all[5], 2));
   ASSERT_TRUE(DeleteFileW(all[6].c_str()));  // which moves the folder's time too
   zel::TStampResult r = zel::TUndo(zel::JournalFile()).Run();
   const std::wstring text = zel::UndoReportText(r);
@@ -75,12 +70,12 @@ TEST_F(Journal, UndoPutsBackExactlyTheTimesThatStillCarryTheBatchTime) {
   const std::wstring since = L"（その後変更されています）";
   for (const std::wstring& line : {all[6] + L"（見つかりません）", all[5] + since, dir_.path() + since})
     EXPECT_NE((text + L"\r\n").find(L"\r\n" + line + L"\r\n"), std::wstring::npos) << line;
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(TimesOf(all[i]), before[i]) << all[i];
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(tg::Times(all[i], 2), before[i]) << all[i];
   EXPECT_EQ(zel::TUndo(zel::JournalFile()).State, zel::TUndo::Nothing);  // a fresh reader
 }
 
 TEST_F(Journal, DamagedJournalIsNamedAndChangesNothing) {
-  const Paths files = OldFiles({L"a.txt", L"b.txt"});
+  const Paths files = Files({L"a.txt", L"b.txt"});
   Batch({dir_.path()});
   const std::wstring journal = zel::JournalFile();
   const std::string good{

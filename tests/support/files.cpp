@@ -26,10 +26,6 @@ TIME_ZONE_INFORMATION Rules(WORD year) {
     GetTimeZoneInformation(&rules);
   return rules;
 }
-SYSTEMTIME Reading(int y, int mo, int d, int h, int mi, int s, int ms) {
-  return {static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d), static_cast<WORD>(h),
-          static_cast<WORD>(mi), static_cast<WORD>(s), static_cast<WORD>(ms)};
-}
 
 const auto WineUnixName = reinterpret_cast<char*(CDECL*)(const wchar_t*)>(reinterpret_cast<void*>(
     GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
@@ -105,7 +101,8 @@ FILETIME CreationTime(const std::wstring& path) { return FromTicks(Times(path)[0
 FILETIME WriteTime(const std::wstring& path) { return FromTicks(Times(path)[1]); }
 
 unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms) {
-  const SYSTEMTIME st = Reading(y, mo, d, h, mi, s, ms);
+  const SYSTEMTIME st = {static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d),
+                        static_cast<WORD>(h), static_cast<WORD>(mi), static_cast<WORD>(s), static_cast<WORD>(ms)};
   FILETIME ft{};
   SystemTimeToFileTime(&st, &ft);
   return Ticks(ft);
@@ -121,8 +118,9 @@ unsigned long long LocalTicks(const FILETIME& stored) {
 }
 
 void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi, int s, int ms) {
-  const SYSTEMTIME local = Reading(y, mo, d, h, mi, s, ms);
-  SYSTEMTIME utc{};
+  const FILETIME reading = FromTicks(TicksOf(y, mo, d, h, mi, s, ms));
+  SYSTEMTIME local{}, utc{};
+  FileTimeToSystemTime(&reading, &local);
   const TIME_ZONE_INFORMATION rules = Rules(local.wYear);
   TzSpecificLocalTimeToSystemTime(&rules, &local, &utc);
   FILETIME stored;
