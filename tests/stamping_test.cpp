@@ -9,6 +9,7 @@
 #include <array>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -187,15 +188,14 @@ TEST_F(Stamping, FailuresInWalkOrderAndWhichFilesCanBeStamped) {
   const std::wstring hidden = File(L"tree\\x\\y\\hidden", FILE_ATTRIBUTE_HIDDEN),
                      system = File(L"tree\\system", FILE_ATTRIBUTE_SYSTEM);
   ASSERT_TRUE(tg::MakeLink(folders[3] + L"\\link", File(L"elsewhere")));
+  const std::map<std::wstring, R> reasons = {
+      {L"ro", R::ReadOnly}, {L"locked", R::InUse}, {L"link", R::Link}};
   Failures expected;  // each folder held once listed
   std::function<void(const std::wstring&)> list = [&](const std::wstring& dir) {
     for (const auto& e : std::filesystem::directory_iterator(dir)) {
-      const std::wstring name = e.path().filename();
       if (e.is_directory()) list(e.path());
-      else if (name != L"hidden" && name != L"system")
-        expected.emplace_back(e.path(), name == L"ro"     ? R::ReadOnly
-                                        : name == L"link" ? R::Link
-                                                          : R::InUse);
+      else if (const auto r = reasons.find(e.path().filename()); r != reasons.end())
+        expected.emplace_back(e.path(), r->second);
     }
     expected.emplace_back(dir, R::InUse);
     held.push_back(Hold(dir, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_DELETE));

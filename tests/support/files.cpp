@@ -91,10 +91,9 @@ void SetOldTimes(const std::wstring& path) {
 std::vector<unsigned long long> Times(const std::wstring& path, std::size_t n) {
   WIN32_FILE_ATTRIBUTE_DATA d{};
   EXPECT_TRUE(GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &d)) << GetLastError();
-  std::vector<unsigned long long> t = {Ticks(d.ftCreationTime), Ticks(d.ftLastWriteTime),
-                                       Ticks(d.ftLastAccessTime)};
-  t.resize(n);
-  return t;
+  const unsigned long long t[] = {Ticks(d.ftCreationTime), Ticks(d.ftLastWriteTime),
+                                  Ticks(d.ftLastAccessTime)};
+  return {t, t + n};
 }
 
 FILETIME CreationTime(const std::wstring& path) { return FromTicks(Times(path)[0]); }
@@ -129,10 +128,7 @@ void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi
 }
 
 bool MakeLink(const std::wstring& link, const std::wstring& target) {
-  const std::size_t slash = link.rfind(L'\\');
-  return RunUnix(L"Z:\\bin\\ln",
-                 L"-s " + UnixPath(target) + L" " + UnixPath(link.substr(0, slash)) + L"/" +
-                     link.substr(slash + 1),
+  return RunUnix(L"Z:\\bin\\ln", L"-s " + UnixPath(target) + L" " + UnixPath(link),
                  [&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
 }
 
