@@ -50,7 +50,7 @@ class Journal : public testing::Test {
 TEST_F(Journal, UndoPutsBackExactlyTheTimesThatStillCarryTheBatchTime) {
   for (const wchar_t* d : {L"sub", L"empty"}) tg::MakeDir(dir_ / d);
   const Paths all = Files({L"old.txt", L"sub\\fine.txt", L"sub\\한 ñ.txt", L"sub", L"empty",
-                              L"touched.txt", L"gone.txt"});
+                           L"touched.txt", L"gone.txt"});
   // From before 1980 on, with milliseconds; folders set once their contents exist. Creation and
   // modification time: Wine reports the latter as both, Windows keeps both.
   std::vector<Times> before;
@@ -64,8 +64,7 @@ TEST_F(Journal, UndoPutsBackExactlyTheTimesThatStillCarryTheBatchTime) {
   tg::SetLocalTimes(all[5], 2022, 2, 2, 2, 2, 2, 2);  // another writer
   before.push_back(tg::Times(all[5], 2));
   ASSERT_TRUE(DeleteFileW(all[6].c_str()));  // which moves the folder's time too
-  zel::TStampResult r = zel::TUndo(zel::JournalFile()).Run();
-  const std::wstring text = zel::UndoReportText(r);
+  const std::wstring text = zel::UndoReportText(zel::TUndo(zel::JournalFile()).Run());
   EXPECT_EQ(text.find(L"元に戻しました\r\n\r\n変更できなかったもの：3件"), 0u) << text;
   const std::wstring since = L"（その後変更されています）";
   for (const std::wstring& line : {all[6] + L"（見つかりません）", all[5] + since, dir_.path() + since})
