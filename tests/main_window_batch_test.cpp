@@ -3,11 +3,10 @@
 // for long batches only, a stop or a close leaves every file at the instant or untouched.
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <future>
 #include <thread>
 
 #include "framework/application.h"
-#include "main_window/form1.h"
 #include "rtl/locale_win.h"
 #include "support/gui.h"
 
@@ -22,8 +21,7 @@ std::wstring File(int i) { return Folder(i) + L"\\" + std::to_wstring(i); }
 
 // Files of the tree at the instant; a file's two times are written at once.
 int AtInstant(rtl::TDateTime instant) {
-  const rtl::TDateTimeParts p = rtl::DecodeDateTime(instant);
-  const auto want = TicksOf(p.Year, p.Month, p.Day, p.Hour, p.Minute, p.Second, p.Millisecond);
+  const auto want = Ticks(rtl::DateTimeToFileTime(instant));
   int n = 0;
   for (int i = 0; i < kFiles; ++i) n += LocalTicks(WriteTime(File(i))) == want;
   return n;
@@ -39,12 +37,11 @@ struct Started {
                       },
                       Press(Key::Enter)}};
   HWND progress = nullptr;
-  // Shown with its clock live and the paths dropped on it, or else run from a command line.
-  Started(const std::vector<std::wstring>& dropped, std::vector<std::wstring> params = {})
-      : form(std::move(params)) {
-    if (dropped.empty()) return;
+  // Shown with its clock live and the tree dropped on it, or else running it from a command line.
+  explicit Started(bool drop) : form(drop ? Texts{} : Texts{tree->path()}) {
+    if (!drop) return;
     form.Show();
-    PostMessageW(form.Handle(), WM_DROPFILES, WPARAM(ShellDrop(dropped)), 0);
+    PostMessageW(form.Handle(), WM_DROPFILES, WPARAM(ShellDrop({tree->path()})), 0);
   }
   bool Progress() {  // the progress window shows
     progress = FindWindowExW(nullptr, nullptr, L"ZelvoranForm", L"Zelvoran");
@@ -71,17 +68,14 @@ TEST_F(Batch, ADropRunsWhileTheWindowAnswersAndHoldsItsClockUntilItEndsOrIsStopp
       [](HWND p) { Answer(p, Key::Escape); }, [](HWND p) { Answer(p, Key::TitleBarClose); }};
   for (const auto& stop : stops) {
     SCOPED_TRACE(&stop - stops);
-    Started r({tree->path()});
+    Started r(true);
     ASSERT_TRUE(PumpUntil([&] { return r.Progress(); }));
-    DWORD_PTR result = 0;  // asked from another thread, as the system asks if a program responds
-    std::atomic<int> answered{-1};
-    std::thread system([&] {
-      answered =
-          SendMessageTimeoutW(r.form.Handle(), WM_NULL, 0, 0, SMTO_NORMAL, 100, &result) != 0;
+    // Asked from another thread, as the system asks whether a program responds.
+    auto answered = std::async(std::launch::async, [&] {
+      return SendMessageTimeoutW(r.form.Handle(), WM_NULL, 0, 0, SMTO_NORMAL, 100, nullptr) != 0;
     });
-    PumpUntil([&] { return answered >= 0; });
-    system.join();
-    EXPECT_EQ(answered, 1) << "within 100 ms";
+    PumpUntil([&] { return answered.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
+    EXPECT_TRUE(answered.get()) << "within 100 ms";
     EXPECT_TRUE(r.form.StampingInstant() == r.read && !r.form.Timer1.Enabled());
     const HGLOBAL second = ShellDrop({tree->path()});  // released unasked, no second batch
     PostMessageW(r.form.Handle(), WM_DROPFILES, WPARAM(second), 0);
@@ -92,11 +86,10 @@ TEST_F(Batch, ADropRunsWhileTheWindowAnswersAndHoldsItsClockUntilItEndsOrIsStopp
     ASSERT_TRUE(PumpUntil([&] { return !r.form.BatchRunning(); }));
     const int changed = AtInstant(r.read);
     EXPECT_TRUE(stop ? changed > 0 && changed < kFiles : changed == kFiles);
-    ASSERT_EQ(r.driver.seen.size(), 2u);  // the second drop asked nothing
-    const std::wstring stopped =
-        L"への変更を中止しました\r\n変更したもの：" + std::to_wstring(changed);
-    EXPECT_EQ(r.driver.seen[1].text,
-              rtl::DateTimeToStr(r.read) + (stop ? stopped + L"件" : L"に変更しました"));
+    const std::wstring report =
+        stop ? L"への変更を中止しました\r\n変更したもの：" + std::to_wstring(changed) + L"件" : L"に変更しました";
+    // The second drop asked nothing.
+    EXPECT_EQ(r.driver.texts(), (Texts{zel::kAskToStamp, rtl::DateTimeToStr(r.read) + report}));
     EXPECT_TRUE(r.form.Button1.Enabled() && r.form.Timer1.Enabled() && !r.Progress());
   }
 }
@@ -107,12 +100,12 @@ TEST_F(Batch, ACloseOrTheSessionsEndStopsTheBatchBeforeTheCloseHandlingRuns) {
   for (const auto& end : ends) {
     SCOPED_TRACE(&end - ends);
     RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
-    Started r({}, {tree->path()});  // the command-line batch, before the window shows
+    Started r(false);  // the command-line batch, before the window shows
     std::thread system([&] {
       for (int i = 0; i < 3000 && !r.Progress(); ++i) Sleep(10);
       for (UINT m : end) SendMessageW(r.form.Handle(), m, m == WM_ENDSESSION, 0);  // as the system
     });
-    const DWORD left = DWORD(r.form.Left());
+    const int left = r.form.Left();
     const UINT_PTR watchdog = SetTimer(nullptr, 0, 60000, &GiveUp);
     fw::Application.Run(r.form);
     KillTimer(nullptr, watchdog);
@@ -120,9 +113,8 @@ TEST_F(Batch, ACloseOrTheSessionsEndStopsTheBatchBeforeTheCloseHandlingRuns) {
     EXPECT_TRUE(!IsWindow(r.form.Handle()) && !r.form.BatchRunning());
     EXPECT_EQ(r.driver.seen.size(), 1u) << "no report";
     EXPECT_LT(AtInstant(r.read), kFiles) << "stopped";
-    DWORD stored = 0, size = sizeof(stored);
-    RegGetValueW(HKEY_CURRENT_USER, kKey, L"Left", RRF_RT_REG_DWORD, nullptr, &stored, &size);
-    EXPECT_EQ(stored, left);  // the close handling ran
+    // The close handling ran.
+    EXPECT_EQ(Borvelune::LoadWinSettings(L"Zelvoran", {-1, -1, L"", L"", L""}).Left, left);
   }
   RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
 }

@@ -6,26 +6,22 @@
 
 #include <algorithm>
 
-#include "datetime_dialog/form2.h"
 #include "framework/application.h"
-#include "main_window/form1.h"
 
 namespace testgui {
 
 namespace {
 
 // Window tests run with the application set up as the program entry sets it up.
-struct AppSetup {
-  AppSetup() {
-    fw::Application.Initialize();
-    fw::Application.Title = L"Zelvoran";
-  }
-} appSetup;
+const bool appSetUp = [] {
+  fw::Application.Initialize();
+  fw::Application.Title = L"Zelvoran";
+  return true;
+}();
 
 bool IsClass(HWND h, const wchar_t* name) {
   wchar_t cls[64] = {};
-  GetClassNameW(h, cls, 64);
-  return _wcsicmp(cls, name) == 0;
+  return GetClassNameW(h, cls, 64) && _wcsicmp(cls, name) == 0;
 }
 
 std::wstring TextOf(HWND h) {
@@ -35,32 +31,26 @@ std::wstring TextOf(HWND h) {
 }
 
 ModalDriver* newest = nullptr;
-
-}  // namespace
+std::function<void()> dialogTick;
+void CALLBACK DialogTick(HWND, UINT, UINT_PTR, DWORD) { dialogTick(); }
 
 SeenBox Describe(HWND box) {
-  SeenBox b;
-  b.hwnd = box;
-  b.owner = GetWindow(box, GW_OWNER);
-  b.caption = TextOf(box);
+  SeenBox b{GetWindow(box, GW_OWNER), TextOf(box), L"", {}, {}};
   GetWindowRect(box, &b.rect);
   for (HWND c = GetWindow(box, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-    if (!IsWindowVisible(c)) continue;
-    if (IsClass(c, L"Button")) b.buttons.push_back(TextOf(c));
-    if (!IsClass(c, L"Static") || TextOf(c).empty()) continue;
-    b.text += (b.text.empty() ? L"" : L"\n") + TextOf(c);
+    if (IsWindowVisible(c) && IsClass(c, L"Button")) b.buttons.push_back(TextOf(c));
+    if (IsWindowVisible(c) && IsClass(c, L"Static") && GetWindowTextLengthW(c) > 0)
+      b.text += (b.text.empty() ? L"" : L"\n") + TextOf(c);
   }
   return b;
 }
 
-void Answer(HWND box, Key key) {
-  if (key == Key::TitleBarClose) {
-    PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
-    return;
-  }
-  HWND focus = GetFocus();
-  if (!focus || GetAncestor(focus, GA_ROOT) != box) focus = box;
-  PostMessageW(focus, WM_KEYDOWN, key == Key::Enter ? VK_RETURN : VK_ESCAPE, 1);
+}  // namespace
+
+bool Answer(HWND box, Key key) {
+  const HWND focus = GetAncestor(GetFocus(), GA_ROOT) == box ? GetFocus() : box;
+  if (key == Key::TitleBarClose) return PostMessageW(box, WM_SYSCOMMAND, SC_CLOSE, 0);
+  return PostMessageW(focus, WM_KEYDOWN, key == Key::Enter ? VK_RETURN : VK_ESCAPE, 1);
 }
 
 ModalDriver::ModalDriver(std::vector<Step> steps) : steps_(std::move(steps)), older_(newest) {
@@ -73,9 +63,13 @@ ModalDriver::~ModalDriver() {
   newest = older_;
 }
 
-void CALLBACK ModalDriver::Tick(HWND, UINT, UINT_PTR, DWORD) {
-  if (newest) newest->OnTick();
+Texts ModalDriver::texts() const {
+  Texts t;
+  for (const SeenBox& b : seen) t.push_back(b.text);
+  return t;
 }
+
+void CALLBACK ModalDriver::Tick(HWND, UINT, UINT_PTR, DWORD) { if (newest) newest->OnTick(); }
 
 void ModalDriver::OnTick() {
   // A step may open another modal loop; do not re-enter it from that loop's timer.
@@ -85,17 +79,16 @@ void ModalDriver::OnTick() {
     if (GetWindowThreadProcessId(h, nullptr) != GetCurrentThreadId() || !IsWindowVisible(h))
       continue;
     auto it = std::find_if(met_.begin(), met_.end(), [h](const auto& m) { return m.first == h; });
-    if (it == met_.end()) {
+    const bool fresh = it == met_.end();
+    if (!fresh && GetTickCount() - it->second <= 10000) continue;
+    if (fresh) {
       seen.push_back(Describe(h));
       met_.emplace_back(h, GetTickCount());
       if (!current_ || !IsWindow(current_)) current_ = h;
       if (next_ < steps_.size()) continue;
-      ADD_FAILURE() << "a box no step expected: " << testing::PrintToString(seen.back().text);
-    } else if (GetTickCount() - it->second > kBoxBoundMs) {
-      ADD_FAILURE() << "a box open for " << kBoxBoundMs << " ms: " << testing::PrintToString(TextOf(h));
-    } else {
-      continue;
     }
+    ADD_FAILURE() << (fresh ? "a box no step expected: " : "a box left open too long: ")
+                  << testing::PrintToString(Describe(h).text);
     EndDialog(h, IDCANCEL);
     return;
   }
@@ -107,17 +100,13 @@ void ModalDriver::OnTick() {
 }
 
 Step Press(Key key) {
-  return [key](HWND box) {
-    Answer(box, key);
-    return true;
-  };
+  return [key](HWND box) { return Answer(box, key); };
 }
 
 void Pump(DWORD ms) {
   const DWORD start = GetTickCount();
-  MSG msg;
   do {
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+    for (MSG msg; PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE);) {
       if (fw::Application.IsDialogMessageFor(msg)) continue;  // keys, as the program's loop
       TranslateMessage(&msg);
       DispatchMessageW(&msg);
@@ -127,8 +116,7 @@ void Pump(DWORD ms) {
 }
 
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-  const DWORD start = GetTickCount();
-  while (!done() && GetTickCount() - start <= timeoutMs) Pump(5);
+  for (const DWORD start = GetTickCount(); !done() && GetTickCount() - start <= timeoutMs;) Pump(5);
   if (!done()) ADD_FAILURE() << "still waiting after " << timeoutMs << " ms";
   return done();
 }
@@ -143,11 +131,8 @@ DWORD RunProgram(const std::wstring& exe, std::wstring command,
   // Our own messages keep flowing while it runs, in case it broadcasts.
   for (DWORD start = GetTickCount(); GetTickCount() - start < 60000; Pump(0)) {
     if (MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 50, QS_ALLINPUT) == WAIT_OBJECT_0) break;
-    for (HWND h = nullptr; watch && (h = FindWindowExW(nullptr, h, nullptr, nullptr)) != nullptr;) {
-      DWORD pid = 0;
-      GetWindowThreadProcessId(h, &pid);
-      if (pid == pi.dwProcessId && IsWindowVisible(h)) watch(h);
-    }
+    for (HWND h = nullptr; watch && (h = FindWindowExW(nullptr, h, nullptr, nullptr)) != nullptr;)
+      if (GetWindowThreadProcessId(h, nullptr) == pi.dwThreadId && IsWindowVisible(h)) watch(h);
   }
   TerminateProcess(pi.hProcess, 98);  // no effect once ended
   WaitForSingleObject(pi.hProcess, 5000);
@@ -160,8 +145,8 @@ DWORD RunProgram(const std::wstring& exe, std::wstring command,
 HGLOBAL ShellDrop(const std::vector<std::wstring>& paths) {
   std::wstring names;
   for (const std::wstring& p : paths) names += p + L'\0';
-  names += L'\0';
-  HGLOBAL g = GlobalAlloc(GHND, sizeof(DROPFILES) + names.size() * sizeof(wchar_t));
+  // Zeroed: the list's closing NUL is there already.
+  HGLOBAL g = GlobalAlloc(GHND, sizeof(DROPFILES) + (names.size() + 1) * sizeof(wchar_t));
   auto* df = static_cast<DROPFILES*>(GlobalLock(g));
   *df = DROPFILES{sizeof(DROPFILES), {}, FALSE, TRUE};
   std::copy(names.begin(), names.end(), reinterpret_cast<wchar_t*>(df + 1));
@@ -169,26 +154,19 @@ HGLOBAL ShellDrop(const std::vector<std::wstring>& paths) {
   return g;
 }
 
-namespace {
-std::function<void()> dialogTick;
-void CALLBACK DialogTick(HWND, UINT, UINT_PTR, DWORD) { dialogTick(); }
-}  // namespace
-
 bool InDateTimeDialog(zel::TForm1& form, std::function<void(zel::TForm2&)> action) {
-  bool shown = false, busy = false;  // the action's own boxes run the timer too
+  int stage = 0;  // 1: in the action, whose own boxes run this timer too; 2: done with it
   dialogTick = [&] {
-    if (busy || !zel::Form2 || !zel::Form2->Visible()) return;
-    busy = true;
-    if (!shown && action) action(*zel::Form2);
+    if (stage == 1 || !zel::Form2 || !zel::Form2->Visible()) return;
+    if (stage++ == 0 && action) action(*zel::Form2);
     else PostMessageW(zel::Form2->Handle(), WM_CLOSE, 0, 0);
-    shown = true;
-    busy = false;
+    stage = 2;
   };
   const UINT_PTR timer = SetTimer(nullptr, 0, 50, DialogTick);
   ModalDriver unexpected({});  // the action's own drivers answer what it expects
   form.Button2.Click();
   KillTimer(nullptr, timer);
-  return shown;
+  return stage > 0;
 }
 
 }  // namespace testgui

@@ -8,37 +8,32 @@
 #include <string>
 #include <vector>
 
+#include "datetime_dialog/form2.h"
+#include "main_window/form1.h"
 #include "support/files.h"
-
-namespace zel {
-class TForm1;
-class TForm2;
-}  // namespace zel
 
 namespace testgui {
 
 using namespace testfiles;
+using Texts = std::vector<std::wstring>;
 
 struct SeenBox {
-  HWND hwnd = nullptr;
   HWND owner = nullptr;
   std::wstring caption;
   std::wstring text;  // the static texts, joined by "\n"
   RECT rect{};        // outer rectangle on the screen
   std::vector<std::wstring> buttons;  // captions, in the order they were made
 };
-SeenBox Describe(HWND box);
 
-// Ways to answer a box or a window.
+// Ways to answer a box or a window; whether the answer was posted.
 enum class Key { Enter, Escape, TitleBarClose };
-void Answer(HWND box, Key key);
+bool Answer(HWND box, Key key);
 
 // Each step gets the next dialog window (#32770) of this thread that appears; it may act on it
 // at once (return true: done with this step) or ask to be called again on a later tick (false),
 // e.g. while a system dialog initialises. Only the newest driver acts. A box left open for
-// kBoxBoundMs, or appearing when no step is left, fails the test and is closed.
+// 10 s, or appearing when no step is left, fails the test and is closed.
 using Step = std::function<bool(HWND)>;
-constexpr DWORD kBoxBoundMs = 10000;
 
 class ModalDriver {
  public:
@@ -47,6 +42,7 @@ class ModalDriver {
   ModalDriver(const ModalDriver&) = delete;
   ModalDriver& operator=(const ModalDriver&) = delete;
   std::vector<SeenBox> seen;  // every box met, described at first sight
+  Texts texts() const;        // theirs, in that order
 
  private:
   static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD);
@@ -59,7 +55,7 @@ class ModalDriver {
   std::vector<std::pair<HWND, DWORD>> met_;  // box, first seen
 };
 
-// A step that answers a box with a key.
+// A step that answers a box with a key (tried again on the next tick if it could not be).
 Step Press(Key key);
 
 // Handles pending messages for about ms milliseconds.
