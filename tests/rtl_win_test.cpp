@@ -1,11 +1,8 @@
 // tests/rtl_win_test.cpp
-// The Windows half of the run-time routines, against the real clock, locale and paths.
+// The Windows half of the run-time routines, against the real locale and paths.
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cmath>
-
-#include "rtl/clock_win.h"
 #include "rtl/files_win.h"
 #include "rtl/locale_win.h"
 
@@ -18,21 +15,6 @@ TEST(RtlWinLocale, SettingsComeFromTheJapaneseUserLocale) {
   EXPECT_EQ(fs.LongTimeFormat + fs.TimeAMString + fs.TimePMString, L"H:mm:ss午前午後");
   EXPECT_EQ(fs.LongMonthNames[0] + fs.LongDayNames[0] + fs.ShortDayNames[1], L"1月日曜日月");
   EXPECT_EQ(DateTimeToStr(EncodeDate(2024, 3, 5) + 0.75), DateTimeToStr(EncodeDate(2024, 3, 5)) + L" 18:00:00");
-}
-
-TEST(RtlWinClock, OneReadingLiesBetweenItsNeighboursWithItsUniversalTime) {
-  FILETIME universalBefore, universalAfter;
-  const TDateTime before = Now();
-  GetSystemTimeAsFileTime(&universalBefore);
-  const TClockReading r = ReadClock();
-  GetSystemTimeAsFileTime(&universalAfter);
-  const TDateTime after = Now();
-  EXPECT_TRUE(r.Date == std::floor(r.Date) && r.Time >= 0 && r.Time < 1) << r.Date << " " << r.Time;
-  EXPECT_TRUE(before <= r.Date + r.Time && r.Date + r.Time <= after && after - before < 5 / SecsPerDay);
-  // The same instant, cut to the reading's millisecond.
-  EXPECT_LE(Ticks(universalBefore) / 10000 * 10000, Ticks(r.Universal));
-  EXPECT_LE(Ticks(r.Universal), Ticks(universalAfter));
-  EXPECT_EQ(FileTimeToDateTimePrecise(UniversalToLocal(r.Universal)), r.Date + r.Time);
 }
 
 TEST(RtlWinPaths, LongAbsolutePathsGetThePrefix) {
