@@ -1,10 +1,14 @@
 // tests/framework_test.cpp
-// The program's own message box and the framework's dispatch, with a bare test form.
+// The program's own message box and the framework's dispatch, with a bare test form; the
+// registry accessor against the test prefix's own registry.
 #include <gtest/gtest.h>
+
+#include <tuple>
 
 #include "framework/application.h"
 #include "framework/dialogs.h"
 #include "framework/forms.h"
+#include "framework/registry.h"
 #include "rtl/exceptions.h"
 #include "support/gui.h"
 
@@ -64,32 +68,6 @@ TEST(MessageDialog, KeysTitleBarCloseAndTheFocusedButtonGiveTheDocumentedAnswers
   }
 }
 
-TEST(MessageDialog, CtrlCCopiesTheWholeTextAsWindowsOwnBoxesDo) {
-  TestForm form;
-  const std::wstring path = L"C:\\" + std::wstring(300, L'長') + L"\\file.txt";
-  BYTE keys[256] = {};
-  keys[VK_CONTROL] = 0x80;  // held while the box shows
-  SetKeyboardState(keys);
-  bool typed = false;
-  std::wstring copied;
-  ModalDriver driver({[&](HWND box) {
-    if (!typed) return !(typed = PostMessageW(GetFocus(), WM_KEYDOWN, L'C', 1));
-    if (OpenClipboard(nullptr)) {
-      const HANDLE data = GetClipboardData(CF_UNICODETEXT);
-      if (auto* text = static_cast<const wchar_t*>(GlobalLock(data))) copied = text;
-      GlobalUnlock(data), CloseClipboard();
-    }
-    Answer(box, Key::Escape);
-    return true;
-  }});
-  fw::MessageDlgAt(form, L"変更できなかったもの：1件\n" + path, fw::mbOK | fw::mbCancel);
-  keys[VK_CONTROL] = 0;
-  SetKeyboardState(keys);
-  const std::wstring rule = L"---------------------------\r\n";
-  EXPECT_EQ(copied, rule + L"Zelvoran\r\n" + rule + L"変更できなかったもの：1件\r\n" + path +
-                        L"\r\n" + rule + L"OK   キャンセル   \r\n" + rule);
-}
-
 TEST(Dispatch, AnExceptionFromAHandlerOrATimerTickIsShownAndTheWindowGoesOn) {
   TestForm form;
   fw::TTimer timer(form, 20, false);
@@ -107,4 +85,26 @@ TEST(Dispatch, AnExceptionFromAHandlerOrATimerTickIsShownAndTheWindowGoesOn) {
   for (size_t i = 0; i < 3; ++i)
     EXPECT_EQ(driver.seen[i].caption + L"|" + driver.seen[i].text,
               L"Zelvoran|" + (i < 2 ? abc : L"tick failed"));
+}
+
+TEST(Registry, TheAccessorReadsOnlyItsOwnTypes) {
+  const wchar_t path[] = L"Software\\Borvelune\\ZelvoranTest";
+  RegDeleteTreeW(HKEY_CURRENT_USER, path);
+  {
+    fw::TRegistry reg;
+    ASSERT_TRUE(reg.OpenKey(path, true));
+    const WORD shortDword = 5;
+    const std::tuple<const wchar_t*, DWORD, const void*, DWORD> values[] = {
+        {L"Short", REG_DWORD, &shortDword, 2}, {L"Multi", REG_MULTI_SZ, L"a\0b\0", 10},
+        {L"Expand", REG_EXPAND_SZ, L"%TEMP%", 14}, {L"Odd", REG_SZ, L"abcd", 7}};  // Odd: no terminator
+    for (const auto& [name, type, data, bytes] : values)
+      ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, path, name, type, data, bytes), ERROR_SUCCESS) << name;
+    EXPECT_THROW(reg.ReadInteger(L"Short"), fw::ERegistryException);
+    EXPECT_THROW(reg.ReadString(L"Multi"), fw::ERegistryException);
+    EXPECT_EQ(reg.ReadString(L"Expand"), L"%TEMP%");  // not expanded
+    EXPECT_EQ(reg.ReadString(L"Odd"), L"abc");
+    EXPECT_EQ(reg.ReadString(L"Missing"), L"");
+  }
+  EXPECT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, path), ERROR_SUCCESS);
+  RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Borvelune");  // only when left empty
 }

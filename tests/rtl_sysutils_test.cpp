@@ -34,17 +34,6 @@ TEST(RtlDateTimeToStr, JapaneseSettingsLeaveOutMidnight) {
   EXPECT_EQ(DateTimeToStr(ComposeDateTime(EncodeDate(1850, 1, 1), 0.75), ja), L"1850/01/01 18:00:00");
 }
 
-TEST(RtlDateTimeToStr, WindowsPictureLettersNamesAndTwelveHourClock) {
-  TFormatSettings en{L"ggdddd, MMMM d, yy (ddd MMM M/dd/y)", L"hh:mm:ss tt 'o''clock' H t", L"AM", L"PM", {}, {}, {}, {}};
-  en.LongMonthNames[2] = L"March", en.ShortMonthNames[2] = L"Mar";
-  en.LongDayNames[2] = L"Tuesday", en.ShortDayNames[2] = L"Tue";
-  EXPECT_EQ(DateTimeToStr(Morning, en), L"Tuesday, March 5, 24 (Tue Mar 3/05/24) 07:08:09 AM o'clock 7 A");
-  EXPECT_EQ(DateTimeToStr(EncodeDate(2024, 3, 5) + 0.5, en),
-            L"Tuesday, March 5, 24 (Tue Mar 3/05/24) 12:00:00 PM o'clock 12 P");
-  EXPECT_EQ(DateTimeToStr(EncodeDate(2005, 3, 1) + EncodeTime(0, 30, 0, 0), en),
-            L"Tuesday, March 1, 05 (Tue Mar 3/01/5) 12:30:00 AM o'clock 0 A");
-}
-
 TEST(RtlStrToInt, AcceptsOnlyASignedDecimal) {
   for (auto [text, value] : std::vector<std::pair<std::wstring, int>>{
            {L"-5", -5}, {L"+7", 7}, {L"007", 7}, {L"2147483647", 2147483647}, {L"-2147483648", -2147483647 - 1}})
