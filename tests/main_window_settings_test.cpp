@@ -7,6 +7,7 @@
 #include <climits>
 
 #include "framework/application.h"
+#include "framework/registry.h"
 #include "support/gui.h"
 
 using namespace testgui;
@@ -53,8 +54,8 @@ struct Cycle {
 Cycle StartAndClose(const std::function<void(zel::TForm1&)>& use = nullptr) {
   Cycle c;
   ModalDriver driver({Press(Key::Enter), Press(Key::Enter)});
-  HKEY key = nullptr;  // reading creates nothing: a key absent at the start stays so until the close
-  const bool had = RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) == ERROR_SUCCESS;
+  // Reading creates nothing: a key absent at the start stays so until the close.
+  const bool had = fw::TRegistry().KeyExists(kKey);
   {
     zel::TForm1 form({});
     form.Timer1.SetEnabled(false);
@@ -66,7 +67,7 @@ Cycle StartAndClose(const std::function<void(zel::TForm1&)>& use = nullptr) {
     // option is open.
     EXPECT_TRUE(form.ChosenDate != 0 && form.CheckBox1.Enabled() &&
                 (GetWindowLongW(form.Handle(), GWL_EXSTYLE) & WS_EX_ACCEPTFILES));
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key) == ERROR_SUCCESS, had);
+    EXPECT_EQ(fw::TRegistry().KeyExists(kKey), had);
     if (use) use(form);
     if (form.Handle()) form.Close();
   }

@@ -253,24 +253,6 @@ TEST_F(Stamping, TheFoldersTheWalkHoldsStayOpenToOthers) {
   for (const std::wstring& d : {sub, tree}) ExpectFolderStamped(d, kStored);
 }
 
-TEST_F(Stamping, RelativePathsResolveAgainstTheCurrentDirectoryWhichStaysUnchanged) {
-  const std::wstring b = File(L"b.txt");
-  for (const wchar_t* d : {L"sub", L"sub\\inner"}) Dir(d);
-  const std::wstring c = File(L"sub\\inner\\c.txt");
-  const std::filesystem::path saved = std::filesystem::current_path();
-  std::filesystem::current_path(root_);
-  TStamper s = Stamper(true);
-  for (const wchar_t* p : {L"sub", L"b.txt", L"inner", L"no\\such"}) s.StampPath(p, kInstant);
-  const std::wstring after = std::filesystem::current_path();
-  std::filesystem::current_path(saved);
-  EXPECT_EQ(after, root_);
-  for (const std::wstring& p : {b, c}) ExpectStamped(p, kStored);
-  EXPECT_EQ(s.Result.Changed, 4u);
-  // Not below where the walk was; a missing folder on the way is the same.
-  EXPECT_EQ(Failed(s.Result), (Failures{{root_ + L"\\inner", R::NotFound},
-                                        {root_ + L"\\no\\such", R::NotFound}}));
-}
-
 // The guard against a folder already on the walk path (volume and file id) has no walk test:
 // Wine makes no loop that is no reparse point; even a bind mount of the tree inside itself is
 // stopped before the guard is asked. Nor does Wine list file ids, so the guard's shortcut for
