@@ -30,7 +30,8 @@ void PutAll(int left, int top, const wchar_t* a1) {
 std::wstring Row(int left, int top, const std::wstring& a1) {
   return std::to_wstring(left) + L"," + std::to_wstring(top) + L",'','" + a1 + L"',''";
 }
-// As stored (their stored form: the settings' own test); a missing number reads as -1.
+// As stored, read back by the settings' own reader, which refuses any other type than a close
+// writes; a missing number reads as -1.
 std::wstring Stored() {
   const auto s = Borvelune::LoadWinSettings(L"Zelvoran", {-1, -1, L"", L"", L""});
   return Row(s.Left, s.Top, s.A1) + s.Support + s.B1;  // the other two: stored empty

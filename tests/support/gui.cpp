@@ -31,6 +31,7 @@ std::wstring TextOf(HWND h) {
 }
 
 ModalDriver* newest = nullptr;
+constexpr DWORD kBoxBoundMs = 10000;  // the longest a box may stay open
 std::function<void()> dialogTick;
 void CALLBACK DialogTick(HWND, UINT, UINT_PTR, DWORD) { dialogTick(); }
 
@@ -80,7 +81,7 @@ void ModalDriver::OnTick() {
       continue;
     auto it = std::find_if(met_.begin(), met_.end(), [h](const auto& m) { return m.first == h; });
     const bool fresh = it == met_.end();
-    if (!fresh && GetTickCount() - it->second <= 10000) continue;
+    if (!fresh && GetTickCount() - it->second <= kBoxBoundMs) continue;
     if (fresh) {
       seen.push_back(Describe(h));
       met_.emplace_back(h, GetTickCount());
