@@ -222,10 +222,13 @@ void TForm1::StartBatch(std::vector<std::wstring> targets) {
   const std::optional<FILETIME> stored = StoredInstant();
   BeginJournal(batchInstant_, stored);
   stamper_.FolderOption = CheckBox1.Checked();
-  const HWND self = Handle();
-  runner_.Start(stamper_, std::move(targets), stored,
-                [self] { PostMessageW(self, kBatchEnded, 0, 0); });
+  runner_.Start(stamper_, std::move(targets), stored, EndNotice());
   BatchStarted();
+}
+
+std::function<void()> TForm1::EndNotice() const {
+  const HWND self = Handle();  // the worker must not touch the form itself
+  return [self] { PostMessageW(self, kBatchEnded, 0, 0); };
 }
 
 void TForm1::BatchStarted() {

@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -95,6 +96,7 @@ class TForm1 : public fw::TForm {
   void CheckOperatingSystem();
   void DeleteScratchFiles();
   void StartBatch(std::vector<std::wstring> targets);
+  std::function<void()> EndNotice() const;  // for the worker's last act: posts kBatchEnded
   void BatchStarted();
   void WaitForBatch();
   void BatchEnded();

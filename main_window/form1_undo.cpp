@@ -54,9 +54,8 @@ void TForm1::UndoLastChange() {
   // Run as a batch: off this thread, with the progress window and its stop.
   undo_ = std::move(undo);
   TUndo* running = undo_.get();
-  const HWND self = Handle();
   runner_.StartWork([this, running](TBatchProgress& p) { undoResult_ = running->Run(&p); },
-                    [self] { PostMessageW(self, kBatchEnded, 0, 0); });
+                    EndNotice());
   BatchStarted();
 }
 

@@ -25,9 +25,9 @@ class TBatchRunner {
   TBatchProgress Progress;  // cleared by Start; the worker counts into it
 
   // Starts a batch writing one stored time (none: every target fails) with the stamper's
-  // settings; its Result is cleared and then filled by the
-  // worker. Until Finish the caller leaves the stamper alone and reads Progress only. done
-  // runs on the worker as its last act and must not wait for the caller's thread.
+  // settings; its Result is cleared and then filled by the worker. Until Finish the caller
+  // leaves the stamper alone and reads Progress only. done runs on the worker as its last act
+  // and must not wait for the caller's thread.
   void Start(TStamper& stamper, std::vector<std::wstring> targets,
              const std::optional<FILETIME>& stored, std::function<void()> done);
   // Any other work (the undo) with the same progress, stop, failure carrying and end.
