@@ -14,8 +14,8 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   try {
     // Not CommandLineToArgvW: it reads \" as an escaped quote, so the shell's "D:\" would lose
     // its backslash and swallow the next argument.
-    zel::TForm1 form(rtl::ParamStrs(GetCommandLineW()));
-    fw::Application.Run(form);
+    zel::TForm1 Form1(rtl::ParamStrs(GetCommandLineW()));
+    fw::Application.Run(Form1);
   } catch (...) {
     // The main window could not be made at all: say why, and end.
     fw::Application.HandleException();

@@ -1,9 +1,9 @@
 // bench/stamp_bench.cpp
-// Stamping speed of TStamper's walker, with its pool of stamping threads, against the floor:
+// Stamping speed of the engine's batch, with its pool of stamping threads, against the floor:
 // a minimal one-thread loop making the same system calls (list, open, set the time, close) and
 // nothing else; and of a batch as the window runs it (worker thread, progress read every
 // 100 ms) against the walker alone. Options: --rounds N, --only wide|flat|deep, --threads N
-// (the walker's Threads; 0, the default, is its own choice), --big (adds a 100,000-file tree,
+// (the batch's Threads; 0, the default, is the engine's choice), --big (adds a 100,000-file tree,
 // stamped once with its undo journal, every file verified), --journal (only the walker with
 // its undo journal against the walker alone), --keep <folder> (the trees are made there once
 // and left for later runs). On a shared machine single rounds vary a lot; the ratio of the
@@ -20,11 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "main_window/stamping/batch.h"
-#include "main_window/stamping/journal.h"
-#include "main_window/stamping/stamping.h"
 #include "rtl/clock_win.h"
 #include "rtl/files_win.h"
+#include "stamping/runner.h"
+#include "stamping/stamping.h"
 
 namespace {
 
@@ -233,9 +232,7 @@ const rtl::TDateTime kCorrection = 9.0 / 24;
 
 // What the walker writes for an instant: the zone's conversion, not the correction.
 FILETIME StoredFor(rtl::TDateTime instant) {
-  FILETIME ft{};
-  zel::TStamper().StoredTime(instant, ft);
-  return ft;
+  return zel::StoredTime(instant, kCorrection).value_or(FILETIME{});
 }
 
 rtl::TDateTime RoundInstant(int round) {
@@ -244,85 +241,68 @@ rtl::TDateTime RoundInstant(int round) {
 
 unsigned gThreads = 0;  // --threads
 
-double TimeWalker(const Tree& t, bool folders, rtl::TDateTime instant) {
-  zel::TStamper s;
-  s.TimeCorrection = kCorrection;
-  s.FolderOption = folders;
-  s.Threads = gThreads;
-  const double start = Now();
-  s.StampPath(t.root, instant);
-  const double seconds = Now() - start;
-  const std::size_t expected = t.files + (folders ? t.folders : 0);
-  if (s.Result.Changed != expected || s.Result.Failed != 0) {
-    std::fprintf(stderr, "stamp_bench: walker changed %u, failed %u of %u in %s\n",
-                 static_cast<unsigned>(s.Result.Changed), static_cast<unsigned>(s.Result.Failed),
-                 static_cast<unsigned>(expected), t.name);
+zel::TBatch BatchFor(const std::wstring& root, bool folders, rtl::TDateTime instant,
+                     unsigned threads) {
+  zel::TBatch b;
+  b.Targets = {root};
+  b.Stored = StoredFor(instant);
+  b.FolderOption = folders;
+  b.Threads = threads;
+  return b;
+}
+
+void Check(const zel::TStampResult& r, std::size_t expected, const char* who, const Tree& t) {
+  if (r.Changed != expected || r.Failed != 0 || r.JournalLost) {
+    std::fprintf(stderr, "stamp_bench: %s changed %u, failed %u of %u in %s%s\n", who,
+                 static_cast<unsigned>(r.Changed), static_cast<unsigned>(r.Failed),
+                 static_cast<unsigned>(expected), t.name, r.JournalLost ? ", journal lost" : "");
     std::exit(1);
   }
+}
+
+double TimeWalker(const Tree& t, bool folders, rtl::TDateTime instant) {
+  const zel::TBatch b = BatchFor(t.root, folders, instant, gThreads);
+  zel::TBatchProgress progress;
+  const double start = Now();
+  const zel::TStampResult r = zel::RunBatch(b, progress);
+  const double seconds = Now() - start;
+  Check(r, t.files + (folders ? t.folders : 0), "walker", t);
   return seconds;
 }
 
 // A batch as the window runs it: the runner's worker walks while this thread, like the progress
 // window's timer, reads the counts and the folder every 100 ms.
 double TimeBatch(const Tree& t, rtl::TDateTime instant) {
-  zel::TStamper s;
-  s.TimeCorrection = kCorrection;
   zel::TBatchRunner runner;
   HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   const double start = Now();
-  FILETIME stored;
-  if (!s.StoredTime(instant, stored)) return -1;
-  runner.Start(s, {t.root}, stored, [ended] { SetEvent(ended); });
+  runner.Start(BatchFor(t.root, false, instant, gThreads), [ended] { SetEvent(ended); });
   std::size_t read = 0;
   while (WaitForSingleObject(ended, 100) == WAIT_TIMEOUT)
     read += runner.Progress.Changed + runner.Progress.Failed + runner.Progress.Folder().size();
-  const bool failed = runner.Finish() != nullptr;
+  const zel::TBatchRunner::TOutcome outcome = runner.Finish();
   const double seconds = Now() - start;
   CloseHandle(ended);
-  if (failed || s.Result.Changed != t.files || s.Result.Failed != 0) {
-    std::fprintf(stderr, "stamp_bench: batch changed %u of %u in %s (read %u)\n",
-                 static_cast<unsigned>(s.Result.Changed), static_cast<unsigned>(t.files), t.name,
-                 static_cast<unsigned>(read));
-    std::exit(1);
-  }
+  if (outcome.Error) Die("the batch", t.root);
+  Check(outcome.Result, t.files, "batch", t);
   return seconds;
 }
 
 // The walker keeping its undo journal, as a batch of the program does; bytes: the journal's
-// size; inJournal: the seconds spent in the journal within the walk.
+// size.
 double TimeJournalled(const Tree& t, bool folders, rtl::TDateTime instant,
-                      const std::wstring& journalFile, unsigned long long& bytes,
-                      double& inJournal) {
-  zel::TStamper s;
-  s.TimeCorrection = kCorrection;
-  s.FolderOption = folders;
-  FILETIME stored;
-  s.StoredTime(instant, stored);
-  zel::TJournal journal;
+                      const std::wstring& journalFile, unsigned long long& bytes) {
+  zel::TBatch b = BatchFor(t.root, folders, instant, gThreads);
+  b.Journal = journalFile;
+  b.InstantText = L"2020/02/29 10:00:00";
+  zel::TBatchProgress progress;
   const double start = Now();
-  journal.Begin(journalFile, L"2020/02/29 10:00:00", stored);
-  inJournal = 0;
-  s.BeforeChange = [&journal, &inJournal](const std::wstring& path, const FILETIME& creation,
-                                          const FILETIME& lastWrite) {
-    const double entered = Now();
-    journal.Record(path, creation, lastWrite);
-    inJournal += Now() - entered;
-  };
-  s.StampPath(t.root, instant);
-  const double ended = Now();
-  const bool kept = journal.End();
+  const zel::TStampResult r = zel::RunBatch(b, progress);
   const double seconds = Now() - start;
-  inJournal += Now() - ended;
-  const std::size_t expected = t.files + (folders ? t.folders : 0);
   WIN32_FILE_ATTRIBUTE_DATA d{};
   GetFileAttributesExW(journalFile.c_str(), GetFileExInfoStandard, &d);
   bytes = static_cast<unsigned long long>(d.nFileSizeHigh) << 32 | d.nFileSizeLow;
-  if (!kept || s.Result.Changed != expected || s.Result.Failed != 0) {
-    std::fprintf(stderr, "stamp_bench: journalled walker changed %u, failed %u of %u in %s\n",
-                 static_cast<unsigned>(s.Result.Changed), static_cast<unsigned>(s.Result.Failed),
-                 static_cast<unsigned>(expected), t.name);
-    std::exit(1);
-  }
+  Check(r, t.files + (folders ? t.folders : 0), "journalled walker", t);
   return seconds;
 }
 
@@ -434,40 +414,35 @@ double Measure(const Tree& t, bool folders, int rounds, const std::wstring& warm
   return medianRatio;
 }
 
-// The walker with its undo journal against the walker alone. Separate walks, alternating which
-// goes first, vary with the machine's load; the time spent in the journal within each walk
-// does not, so its ratio (walk / (walk - journal)) is the figure that counts.
+// The walker with its undo journal against the walker alone, in separate walks alternating
+// which goes first.
 double MeasureJournal(const Tree& t, bool folders, int rounds, const std::wstring& journalFile) {
-  std::vector<double> alone, journalled, ratio, within;
+  std::vector<double> alone, journalled, ratio;
   unsigned long long bytes = 0;
   for (int r = 0; r < rounds; ++r) {
-    double a, j, in;
+    double a, j;
     if (r % 2 == 0) {
       a = TimeWalker(t, folders, RoundInstant(2 * r));
-      j = TimeJournalled(t, folders, RoundInstant(2 * r + 1), journalFile, bytes, in);
+      j = TimeJournalled(t, folders, RoundInstant(2 * r + 1), journalFile, bytes);
     } else {
-      j = TimeJournalled(t, folders, RoundInstant(2 * r), journalFile, bytes, in);
+      j = TimeJournalled(t, folders, RoundInstant(2 * r), journalFile, bytes);
       a = TimeWalker(t, folders, RoundInstant(2 * r + 1));
     }
     alone.push_back(a);
     journalled.push_back(j);
     ratio.push_back(j / a);
-    within.push_back(j / (j - in));
   }
-  const double files = static_cast<double>(t.files), medianWithin = Median(within);
-  std::printf("%-4s folders %-3s  walker %6.0f files/s  with journal %6.0f files/s  ratio within "
-              "the walk %.3f (rounds %.3f..%.3f)  separate walks %.3f (rounds %.2f..%.2f, fastest "
-              "runs %.3f)  journal %.0f KiB\n",
+  const double files = static_cast<double>(t.files), median = Median(ratio);
+  std::printf("%-4s folders %-3s  walker %6.0f files/s  with journal %6.0f files/s  ratio %.3f "
+              "(rounds %.2f..%.2f, fastest runs %.3f)  journal %.0f KiB\n",
               t.name, folders ? "on" : "off", files / Median(alone), files / Median(journalled),
-              medianWithin, *std::min_element(within.begin(), within.end()),
-              *std::max_element(within.begin(), within.end()), Median(ratio),
-              *std::min_element(ratio.begin(), ratio.end()),
+              median, *std::min_element(ratio.begin(), ratio.end()),
               *std::max_element(ratio.begin(), ratio.end()),
               *std::min_element(journalled.begin(), journalled.end()) /
                   *std::min_element(alone.begin(), alone.end()),
               static_cast<double>(bytes) / 1024);
   std::fflush(stdout);
-  return medianWithin;
+  return median;
 }
 
 // Every file of the tree must carry the instant as creation and modification time.
@@ -517,18 +492,17 @@ int MemoryChild(wchar_t** argv) {
   const Tree warm{"warm-up", argv[4]};
   const Tree t{"tree", argv[5]};
   // Lazy start-up costs (Wine's directory code, the heap's first blocks) are not the walk's.
-  zel::TStamper s;
-  s.FolderOption = folders;
-  s.Threads = oneThread ? 1 : static_cast<unsigned>(_wtoi(argv[6]));
+  const unsigned threads = oneThread ? 1 : static_cast<unsigned>(_wtoi(argv[6]));
+  zel::TBatchProgress progress;
   if (floor)
     Floor(rtl::DateTimeToFileTime(RoundInstant(0)), folders).Run(warm.root);
   else
-    s.StampPath(warm.root, RoundInstant(0));
+    zel::RunBatch(BatchFor(warm.root, folders, RoundInstant(0), threads), progress);
   Sampler sampler;
   if (floor)
     Floor(rtl::DateTimeToFileTime(RoundInstant(1)), folders).Run(t.root);
   else
-    s.StampPath(t.root, RoundInstant(1));
+    zel::RunBatch(BatchFor(t.root, folders, RoundInstant(1), threads), progress);
   sampler.Finish();
   const auto cap = [](double kib) { return std::min(65535u, static_cast<unsigned>(kib)); };
   return static_cast<int>(cap(sampler.PrivateGrowthKiB()) |
@@ -594,45 +568,26 @@ int wmain(int argc, wchar_t** argv) {
     start = Now();
     const Tree t = MakeWide(base, "big", 500, 200);
     std::printf("big: %u files made in %.1f s\n", static_cast<unsigned>(t.files), Now() - start);
-    zel::TStamper s;
-    s.TimeCorrection = kCorrection;
-    s.FolderOption = true;
     const rtl::TDateTime instant = RoundInstant(1000);
-    FILETIME stored;
-    s.StoredTime(instant, stored);
-    zel::TJournal journal;
-    journal.Begin(journalFile, L"2020/02/29 10:16:40", stored);
-    s.BeforeChange = [&journal](const std::wstring& path, const FILETIME& creation,
-                                const FILETIME& lastWrite) {
-      journal.Record(path, creation, lastWrite);
-    };
+    zel::TBatch batch = BatchFor(t.root, true, instant, gThreads);
+    batch.Journal = journalFile;
+    batch.InstantText = L"2020/02/29 10:16:40";
+    zel::TBatchProgress progress;
     start = Now();
-    s.StampPath(t.root, instant);
+    const zel::TStampResult r = zel::RunBatch(batch, progress);
     const double seconds = Now() - start;
-    journal.End();
     WIN32_FILE_ATTRIBUTE_DATA d{};
     GetFileAttributesExW(journalFile.c_str(), GetFileExInfoStandard, &d);
-    std::printf("big: undo journal of %u entries: %.1f MiB\n",
-                static_cast<unsigned>(s.Result.Changed),
+    std::printf("big: undo journal of %u entries: %.1f MiB\n", static_cast<unsigned>(r.Changed),
                 static_cast<double>(d.nFileSizeLow) / (1024 * 1024));
     const std::size_t good = Verify(t.root, StoredFor(instant));
     std::printf("big: stamped %u files and folders in %.1f s (%.0f files/s), failed %u; "
                 "verified %u of %u files\n",
-                static_cast<unsigned>(s.Result.Changed), seconds,
-                static_cast<double>(t.files) / seconds, static_cast<unsigned>(s.Result.Failed),
+                static_cast<unsigned>(r.Changed), seconds,
+                static_cast<double>(t.files) / seconds, static_cast<unsigned>(r.Failed),
                 static_cast<unsigned>(good), static_cast<unsigned>(t.files));
-    if (good != t.files || s.Result.Failed != 0) status = 1;
+    if (good != t.files || r.Failed != 0 || r.JournalLost) status = 1;
   }
 
-// nothing else; and of a batch as the window runs it (worker thread, progress read every
-// 100 ms) against the walker alone. Options: --rounds N, --only wide|flat|deep, --threads N
-// (the walker's Threads; 0, the default, is its own choice), --big (adds a 100,000-file tree,
-// stamped once with its undo journal, every file verified), --journal (only the walker with
-// its undo journal against the walker alone), --keep <folder> (the trees are made there once
-// and left for later runs). On a shared machine single rounds vary a lot; the ratio of the
-// fastest runs is printed beside the median of the per-round ratios. Targets: wide and flat
-// at most 0.85, deep at most 1.05; memory growth on the flat tree within 1 MiB of the
-// one-thread walker's; the batch at most 1.05 of the walker alone; the walker with its
-// journal at most 1.10 of the walker alone.
   return status;
 }

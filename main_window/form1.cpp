@@ -31,8 +31,6 @@ std::vector<std::wstring> Absolute(std::vector<std::wstring> paths) {
 
 }  // namespace
 
-TForm1* Form1 = nullptr;
-
 TForm1::TForm1(std::vector<std::wstring> params)
     : fw::TForm({L"Zelvoran\u3000Ver0.3", 347, 155, 200, 120, true}, nullptr),
       Label2(*this, 6, 29, 202, 12, L"ファイルの日付を右の日付に変更します"),
@@ -48,7 +46,6 @@ TForm1::TForm1(std::vector<std::wstring> params)
       CheckBox1(*this, 12, 52, 201, 17, L"ディレクトリの日付も変更する（ＮＴ）"),
       Timer1(*this, 300, true),
       params_(Absolute(std::move(params))) {
-  Form1 = this;
   AddBevel(Bevel2);
   RadioButton1.SetChecked(true);
   // The radio pair is a group of its own: arrow keys stay inside it.
@@ -62,9 +59,7 @@ TForm1::TForm1(std::vector<std::wstring> params)
   Created();
 }
 
-TForm1::~TForm1() {
-  if (Form1 == this) Form1 = nullptr;
-}
+TForm1::~TForm1() = default;
 
 rtl::TDateTime TForm1::StampingInstant() const {
   // Composed, not added: for a date before 1899-12-30 the plain sum would land a day late.
@@ -75,9 +70,7 @@ std::optional<FILETIME> TForm1::StoredInstant() const {
   // Converting the clock's local reading back would be an hour off in the hour repeated in
   // autumn, and taken from the zone as it stands now rather than at the reading.
   if (ChosenDate == clock_.Date && ChosenTime == clock_.Time) return clock_.Universal;
-  FILETIME ft;
-  if (!stamper_.StoredTime(StampingInstant(), ft)) return std::nullopt;
-  return ft;
+  return StoredTime(StampingInstant(), TimeCorrection);
 }
 
 void TForm1::SetClockLabels() {
@@ -103,8 +96,10 @@ void TForm1::FormCreate() {
 
 void TForm1::Calibrate() {
   try {
-    std::wstring error = stamper_.Calibrate(rtl::ExeName());
-    if (!error.empty()) fw::Application.ShowException(rtl::EInOutError(error, 0));
+    const TCalibration c = zel::Calibrate(rtl::ExeName());
+    TimeCorrection = c.Correction;
+    scratchFile_ = c.ScratchFile;
+    if (!c.Message.empty()) fw::Application.ShowException(rtl::EInOutError(c.Message, 0));
   } catch (...) {
     fw::Application.HandleException();
   }
@@ -153,7 +148,7 @@ void TForm1::CheckOperatingSystem() {
 
 void TForm1::DeleteScratchFiles() {
   std::wstring besideExe = rtl::ExtractFileDir(rtl::ExeName()) + L"\\" + kScratchName;
-  for (const std::wstring& path : {besideExe, stamper_.ScratchFile()}) {
+  for (const std::wstring& path : {besideExe, scratchFile_}) {
     if (!path.empty() && rtl::FileExists(path)) rtl::RemoveFile(path);
   }
 }
@@ -219,10 +214,13 @@ void TForm1::StartBatch(std::vector<std::wstring> targets) {
   // Taken once: the whole batch writes this instant with this option, whatever happens to the
   // window meanwhile, and the report names it.
   batchInstant_ = StampingInstant();
-  const std::optional<FILETIME> stored = StoredInstant();
-  BeginJournal(batchInstant_, stored);
-  stamper_.FolderOption = CheckBox1.Checked();
-  runner_.Start(stamper_, std::move(targets), stored, EndNotice());
+  TBatch batch;
+  batch.Targets = std::move(targets);
+  batch.Stored = StoredInstant();
+  batch.FolderOption = CheckBox1.Checked();
+  batch.Journal = JournalFile();
+  batch.InstantText = rtl::DateTimeToStr(batchInstant_);
+  runner_.Start(std::move(batch), EndNotice());
   BatchStarted();
 }
 
@@ -233,6 +231,7 @@ std::function<void()> TForm1::EndNotice() const {
 
 void TForm1::BatchStarted() {
   HoldInput();
+  EnableUndoMenuItem(false);
   progress_ = std::make_unique<TProgressForm>(*this, runner_.Progress);
 }
 
@@ -258,22 +257,20 @@ void TForm1::WaitForBatch() {
 void TForm1::BatchEnded() {
   if (!BatchRunning()) return;  // ended by a close already
   // A failure on the worker ended the batch; it is shown as any handler's error, with no report.
-  std::exception_ptr error = EndBatch();
-  const bool undone = undo_ != nullptr;
-  undo_.reset();
-  if (error) std::rethrow_exception(error);
-  if (undone)
-    fw::ShowMessageAt(*this, UndoReportText(undoResult_));
+  const TBatchRunner::TOutcome outcome = EndBatch();
+  if (outcome.Error) std::rethrow_exception(outcome.Error);
+  if (outcome.Undo)
+    fw::ShowMessageAt(*this, UndoReportText(outcome.Result));
   else
-    ReportChanged();
+    ReportChanged(outcome.Result);
 }
 
-std::exception_ptr TForm1::EndBatch() {
-  std::exception_ptr error = runner_.Finish();
-  undoNote_ = EndJournal();
+TBatchRunner::TOutcome TForm1::EndBatch() {
+  TBatchRunner::TOutcome outcome = runner_.Finish();
   progress_.reset();
   ReleaseInput();
-  return error;
+  EnableUndoMenuItem(true);
+  return outcome;
 }
 
 void TForm1::HoldInput() {
@@ -304,9 +301,8 @@ void TForm1::RunCommandLineBatch() {
   WaitForBatch();
 }
 
-void TForm1::ReportChanged() {
-  fw::ShowMessageAt(*this, ReportText(rtl::DateTimeToStr(batchInstant_), stamper_.Result) +
-                               undoNote_);
+void TForm1::ReportChanged(const TStampResult& result) {
+  fw::ShowMessageAt(*this, ReportText(rtl::DateTimeToStr(batchInstant_), result));
 }
 
 }  // namespace zel

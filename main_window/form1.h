@@ -16,12 +16,12 @@
 #include "framework/dialogs.h"
 #include "framework/forms.h"
 #include "main_window/progress_form.h"
-#include "main_window/stamping/batch.h"
-#include "main_window/stamping/journal.h"
-#include "main_window/stamping/stamping.h"
 #include "rtl/clock_win.h"
 #include "rtl/datetime.h"
 #include "settings/borvelune.h"
+#include "stamping/journal.h"
+#include "stamping/runner.h"
+#include "stamping/stamping.h"
 
 namespace zel {
 
@@ -64,12 +64,11 @@ class TForm1 : public fw::TForm {
   // last tick's, otherwise the instant converted by the zone's rules for its date. None where
   // it cannot be stored.
   std::optional<FILETIME> StoredInstant() const;
-  rtl::TDateTime TimeCorrection() const { return stamper_.TimeCorrection; }
   // A batch runs on a worker thread from its start until its end is handled here; meanwhile
   // the window takes no input and the clock is held.
   bool BatchRunning() const { return runner_.Running(); }
 
-  void ReportChanged();
+  void ReportChanged(const TStampResult& result);
   // Before the window first appears, so it returns once the batch has been reported.
   void RunCommandLineBatch();
   void SetClockLabels();
@@ -100,23 +99,21 @@ class TForm1 : public fw::TForm {
   void BatchStarted();
   void WaitForBatch();
   void BatchEnded();
-  std::exception_ptr EndBatch();
+  TBatchRunner::TOutcome EndBatch();
   void HoldInput();
   void ReleaseInput();
   void HoldClock();
   void ResumeClock();
   void AddUndoMenuItem();
-  void BeginJournal(rtl::TDateTime instant, const std::optional<FILETIME>& stored);
-  std::wstring EndJournal();  // the report's closing note; empty when the batch can be undone
+  void EnableUndoMenuItem(bool enabled);
 
-  TStamper stamper_;
+  // Local minus stored, in days: measured once at start-up, and what the stored time comes
+  // from where the system gives no zone.
+  rtl::TDateTime TimeCorrection = 0;
+  std::wstring scratchFile_;    // the calibration's, deleted at start-up and at close
   rtl::TClockReading clock_{};  // the last reading of the clock
-  TJournal journal_;
-  std::wstring undoNote_;  // of the last batch's journal, for its report
   std::vector<std::wstring> params_;
-  std::unique_ptr<TUndo> undo_;  // while an undo runs in a batch's place; used by its worker
-  TStampResult undoResult_;
-  TBatchRunner runner_;                      // declared after stamper_, which its worker uses
+  TBatchRunner runner_;
   std::unique_ptr<TProgressForm> progress_;  // reads runner_.Progress
   rtl::TDateTime batchInstant_ = 0;          // taken once as the batch starts
   bool clockWasLive_ = false;
@@ -124,7 +121,5 @@ class TForm1 : public fw::TForm {
   HWND heldFocus_ = nullptr;
   std::vector<std::pair<fw::TControl*, bool>> heldControls_;  // and whether each was enabled
 };
-
-extern TForm1* Form1;
 
 }  // namespace zel

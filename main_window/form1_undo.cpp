@@ -18,26 +18,23 @@ void TForm1::AddUndoMenuItem() {
   AppendMenuW(menu, MF_STRING, kUndoCommand, kUndoItem);
 }
 
+void TForm1::EnableUndoMenuItem(bool enabled) {
+  if (HMENU menu = GetSystemMenu(Handle(), FALSE))
+    EnableMenuItem(menu, kUndoCommand, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
+}
+
 bool TForm1::IsShortCut(const MSG& msg) {
   if (msg.message != WM_KEYDOWN || msg.wParam != 'Z' || GetKeyState(VK_CONTROL) >= 0 ||
       GetKeyState(VK_SHIFT) < 0 || GetKeyState(VK_MENU) < 0)
     return false;
+  // One change at a time: during a batch the shortcut does nothing, as a greyed item would.
+  if (BatchRunning()) {
+    MessageBeep(MB_OK);
+    return true;
+  }
   // Run through the window's own dispatch, where a failure is shown, not from the loop.
   PostMessageW(Handle(), WM_SYSCOMMAND, kUndoCommand, 0);
   return true;
-}
-
-void TForm1::BeginJournal(rtl::TDateTime instant, const std::optional<FILETIME>& stored) {
-  journal_.Begin(JournalFile(), rtl::DateTimeToStr(instant), stored.value_or(FILETIME{}));
-  stamper_.BeforeChange = [this](const std::wstring& path, const FILETIME& creation,
-                                 const FILETIME& lastWrite) {
-    journal_.Record(path, creation, lastWrite);
-  };
-}
-
-std::wstring TForm1::EndJournal() {
-  stamper_.BeforeChange = nullptr;
-  return journal_.End() ? std::wstring() : std::wstring(L"\r\n\r\n") + kNotUndoable;
 }
 
 void TForm1::UndoLastChange() {
@@ -52,10 +49,7 @@ void TForm1::UndoLastChange() {
   if (fw::MessageDlgAt(*this, question, fw::mbYes | fw::mbNo) != fw::mrYes) return;
   if (BatchRunning()) return;  // one started while the question was open
   // Run as a batch: off this thread, with the progress window and its stop.
-  undo_ = std::move(undo);
-  TUndo* running = undo_.get();
-  runner_.StartWork([this, running](TBatchProgress& p) { undoResult_ = running->Run(&p); },
-                    EndNotice());
+  runner_.Start(std::move(undo), EndNotice());
   BatchStarted();
 }
 

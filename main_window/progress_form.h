@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "framework/forms.h"
-#include "main_window/stamping/stamping.h"
+#include "stamping/stamping.h"
 
 namespace zel {
 

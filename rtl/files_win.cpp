@@ -47,32 +47,38 @@ std::wstring ExpandFileName(const std::wstring& path) {
   }
 }
 
-std::wstring ExtendedPath(const std::wstring& absolutePath) {
-  // MAX_PATH - 12: CreateDirectoryW keeps room for an 8.3 name below the folder.
-  if (absolutePath.size() <= MAX_PATH - 12) return absolutePath;
-  const bool unc = IsSep(absolutePath[0]) && IsSep(absolutePath[1]);
-  const bool prefixed = unc && (absolutePath[2] == L'?' || absolutePath[2] == L'.') &&
-                        absolutePath.size() > 3 && IsSep(absolutePath[3]);
-  const bool drive = absolutePath[1] == L':' && IsSep(absolutePath[2]);
-  if (prefixed || (!unc && !drive)) return absolutePath;
-  // Behind \\?\ the file APIs no longer resolve "/", "." and "..", so it is done first.
-  const std::wstring full = ExpandFileName(absolutePath);
-  if (full.size() < 3) return absolutePath;
-  return IsSep(full[0]) && IsSep(full[1]) ? L"\\\\?\\UNC\\" + full.substr(2) : L"\\\\?\\" + full;
+std::wstring ExactPath(const std::wstring& path) {
+  if (path.compare(0, 4, L"\\\\?\\") == 0) return path;
+  // Never handed to GetFullPathNameW: Wine's cuts the trailing dots and spaces it keeps.
+  const std::wstring full = ExpandFileName(path);
+  if (full.size() < 3) return {};
+  if (IsSep(full[0]) && IsSep(full[1])) {
+    if (full[2] == L'.' && full.size() > 3 && IsSep(full[3]))
+      return L"\\\\?\\" + full.substr(4);  // a device name, already resolved
+    return L"\\\\?\\UNC\\" + full.substr(2);
+  }
+  return L"\\\\?\\" + full;
+}
+
+std::wstring OrdinaryPath(const std::wstring& path) {
+  if (path.compare(0, 8, L"\\\\?\\UNC\\") == 0) return L"\\\\" + path.substr(8);
+  if (path.compare(0, 4, L"\\\\?\\") == 0 && path.size() >= 6 && path[5] == L':')
+    return path.substr(4);
+  return path;
 }
 
 bool FileExists(const std::wstring& path) {
-  const DWORD attr = GetFileAttributesW(ExtendedPath(path).c_str());
+  const DWORD attr = GetFileAttributesW(ExactPath(path).c_str());
   return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 bool DirectoryExists(const std::wstring& path) {
-  const DWORD attr = GetFileAttributesW(ExtendedPath(path).c_str());
+  const DWORD attr = GetFileAttributesW(ExactPath(path).c_str());
   return attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
 bool RemoveFile(const std::wstring& path) {
-  return DeleteFileW(ExtendedPath(path).c_str()) != FALSE;
+  return DeleteFileW(ExactPath(path).c_str()) != FALSE;
 }
 
 std::wstring TempDirectory() {
@@ -89,7 +95,7 @@ std::wstring TempDirectory() {
 
 FILETIME FileAgeUniversal(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(ExtendedPath(path).c_str(), GetFileExInfoStandard, &data))
+  if (!GetFileAttributesExW(ExactPath(path).c_str(), GetFileExInfoStandard, &data))
     ThrowFileError(path, L"の更新日時を読み取れません。", GetLastError());
   return data.ftLastWriteTime;
 }
@@ -113,7 +119,7 @@ void WriteTextLineCp932(const std::wstring& path, const std::wstring& line) {
     WideCharToMultiByte(932, 0, line.data(), length, &bytes[0], n, nullptr, nullptr);
   }
   bytes += "\r\n";
-  const std::wstring target = ExtendedPath(path);
+  const std::wstring target = ExactPath(path);
   // Wine running as root opens a read-only file for writing where Windows refuses.
   const DWORD attr = GetFileAttributesW(target.c_str());
   if (attr != INVALID_FILE_ATTRIBUTES && (attr & FILE_ATTRIBUTE_READONLY) != 0)

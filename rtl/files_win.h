@@ -26,9 +26,14 @@ std::wstring SysErrorMessage(unsigned long errorCode);
 std::wstring ExeName();
 // Absolute form of a path against the current directory (GetFullPathNameW), at any length.
 std::wstring ExpandFileName(const std::wstring& path);
-// The form to hand to file APIs: absolute paths longer than MAX_PATH - 12 get the \\?\ (or
-// \\?\UNC\) prefix so they are not cut at 260 characters; others are returned unchanged.
-std::wstring ExtendedPath(const std::wstring& absolutePath);
+// The one way to a \\?\ name, the form every file function here is handed: at any length, and
+// behind the prefix each name is taken as it is ("a." and "b " are not cut to "a" and "b", and
+// "nul" or "con.txt" in a folder are files there, not devices). A \\?\ name is kept as it is;
+// any other path is first made absolute against the current directory, which resolves "/",
+// "." and ".." as Win32 does. Empty when the path cannot be made absolute.
+std::wstring ExactPath(const std::wstring& path);
+// A \\?\ name as the user knows it: C:\... or \\server\share\...; other paths unchanged.
+std::wstring OrdinaryPath(const std::wstring& path);
 
 bool FileExists(const std::wstring& path);       // an existing file, not a folder
 bool DirectoryExists(const std::wstring& path);  // an existing folder

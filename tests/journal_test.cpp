@@ -1,6 +1,6 @@
 // tests/journal_test.cpp
 // The undo journal: real batches stamped with their journal, then undone; times read back.
-#include "main_window/stamping/journal.h"
+#include "stamping/journal.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -20,19 +20,20 @@ class Journal : public testing::Test {
   void SetUp() override { SetEnvironmentVariableW(L"LOCALAPPDATA", appData_.path().c_str()); }
 
   // One batch with its journal, as the main window runs it.
-  void Batch(const Paths& targets) {
-    zel::TStamper s;
-    s.FolderOption = true;
-    const rtl::TDateTime instant = rtl::EncodeDate(2021, 7, 15) + 0.25;
-    FILETIME stored;
-    s.StoredTime(instant, stored);
-    stored_ = tg::Ticks(stored);
-    zel::TJournal journal;  // ended before s goes
-    journal.Begin(zel::JournalFile(), L"2021/07/15 6:00:00", stored);
-    s.BeforeChange = [&](const std::wstring& p, const FILETIME& c, const FILETIME& w) {
-      journal.Record(p, c, w);
-    };
-    for (const std::wstring& t : targets) s.StampPath(t, instant);
+  zel::TStampResult Batch(const Paths& targets) {
+    zel::TBatch b;
+    b.Targets = targets;
+    b.Stored = zel::StoredTime(rtl::EncodeDate(2021, 7, 15) + 0.25, 0);
+    b.FolderOption = true;
+    b.Journal = zel::JournalFile();
+    b.InstantText = L"2021/07/15 6:00:00";
+    stored_ = tg::Ticks(*b.Stored);
+    zel::TBatchProgress progress;
+    return zel::RunBatch(b, progress);
+  }
+  static zel::TStampResult Undo() {
+    zel::TBatchProgress progress;
+    return zel::TUndo(zel::JournalFile()).Run(progress);
   }
   Paths Files(Paths names) {  // a folder named here is left as it is
     for (std::wstring& n : names)
@@ -64,8 +65,9 @@ TEST_F(Journal, UndoPutsBackExactlyTheTimesThatStillCarryTheBatchTime) {
   tg::SetLocalTimes(all[5], 2022, 2, 2, 2, 2, 2, 2);  // another writer
   before.push_back(tg::Times(all[5], 2));
   ASSERT_TRUE(DeleteFileW(all[6].c_str()));  // which moves the folder's time too
-  const std::wstring text = zel::UndoReportText(zel::TUndo(zel::JournalFile()).Run());
-  EXPECT_EQ(text.find(L"元に戻しました\r\n\r\n変更できなかったもの：3件"), 0u) << text;
+  const std::wstring text = zel::UndoReportText(Undo());
+  EXPECT_EQ(text.find(L"元に戻しました\r\n元に戻したもの：8件\r\n\r\n変更できなかったもの：3件"), 0u)
+      << text;
   const std::wstring since = L"（その後変更されています）";
   for (const std::wstring& line : {all[6] + L"（見つかりません）", all[5] + since, dir_.path() + since})
     EXPECT_NE((text + L"\r\n").find(L"\r\n" + line + L"\r\n"), std::wstring::npos) << line;
@@ -92,7 +94,8 @@ TEST_F(Journal, DamagedJournalIsNamedAndChangesNothing) {
     tg::WriteFile(journal, text);
     zel::TUndo undo(journal);
     EXPECT_EQ(undo.Error, message);
-    undo.Run();
+    zel::TBatchProgress progress;
+    undo.Run(progress);
     for (const std::wstring& f : files) EXPECT_EQ(Stamped(f), !message.empty()) << f;
   }
 }

@@ -35,19 +35,19 @@ struct Tree {
   std::wstring empty = dir / L"空", missing = dir / L"無い.txt";
   Paths all{file, foreign, inner, dotFile, longFile, dir / L"bystander.txt"};
   Tree() {
-    for (const std::wstring& d : {folder, dotDir, empty, longDir}) MakeDir(rtl::ExtendedPath(d));
-    for (const std::wstring& f : all) WriteFile(rtl::ExtendedPath(f));
+    for (const std::wstring& d : {folder, dotDir, empty, longDir}) MakeDir(rtl::ExactPath(d));
+    for (const std::wstring& f : all) WriteFile(rtl::ExactPath(f));
     all.insert(all.end(), {folder, dotDir, empty});
-    for (const std::wstring& p : all) SetOldTimes(rtl::ExtendedPath(p));
+    for (const std::wstring& p : all) SetOldTimes(rtl::ExactPath(p));
   }
   // Each path at the instant (local) if stamped, else still at the old time.
   void Expect(const Paths& stamped) {
     for (const std::wstring& p : all) {
       const bool isNew = std::find(stamped.begin(), stamped.end(), p) != stamped.end();
-      const FILETIME ft = WriteTime(rtl::ExtendedPath(p));  // Wine: the creation time too
+      const FILETIME ft = WriteTime(rtl::ExactPath(p));  // Wine: the creation time too
       EXPECT_EQ(isNew ? LocalTicks(ft) : Ticks(ft),
                 isNew ? TicksOf(2021, 7, 15, 10, 15, 31, 250) : TicksOf(2000, 1, 1, 0, 0, 0, 0)) << p;
-      SetOldTimes(rtl::ExtendedPath(p));
+      SetOldTimes(rtl::ExactPath(p));
     }
   }
 };

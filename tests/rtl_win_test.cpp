@@ -17,11 +17,15 @@ TEST(RtlWinLocale, SettingsComeFromTheJapaneseUserLocale) {
   EXPECT_EQ(DateTimeToStr(EncodeDate(2024, 3, 5) + 0.75), DateTimeToStr(EncodeDate(2024, 3, 5)) + L" 18:00:00");
 }
 
-TEST(RtlWinPaths, LongAbsolutePathsGetThePrefix) {
+// The user's path made whole, then taken name by name; a \\?\ name as it is, and back.
+TEST(RtlWinPaths, EveryPathGetsItsExactNameAndBack) {
   const std::wstring tail(300, L'x');
-  EXPECT_EQ(ExtendedPath(L"C:\\short.txt"), L"C:\\short.txt");
-  EXPECT_EQ(ExtendedPath(L"C:/dir/../" + tail), L"\\\\?\\C:\\" + tail);
-  EXPECT_EQ(ExtendedPath(L"\\\\srv\\share\\" + tail), L"\\\\?\\UNC\\srv\\share\\" + tail);
-  EXPECT_EQ(ExtendedPath(L"\\\\?\\C:\\" + tail), L"\\\\?\\C:\\" + tail);
-  EXPECT_EQ(ExtendedPath(L"dir\\" + tail), L"dir\\" + tail);
+  const std::pair<std::wstring, std::wstring> rows[] = {
+      {L"C:/dir/../" + tail, L"\\\\?\\C:\\" + tail},
+      {L"\\\\srv\\share\\" + tail, L"\\\\?\\UNC\\srv\\share\\" + tail},
+      {L"\\\\?\\C:\\a. ", L"\\\\?\\C:\\a. "}};
+  for (const auto& [path, exact] : rows) {
+    EXPECT_EQ(ExactPath(path), exact);
+    EXPECT_EQ(OrdinaryPath(exact), exact == rows[2].second ? L"C:\\a. " : ExpandFileName(path));
+  }
 }

@@ -1,6 +1,6 @@
 // tests/stamping_test.cpp
 // The stamping engine against real files in a temporary folder, times read back from disk.
-#include "main_window/stamping/stamping.h"
+#include "stamping/stamping.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -22,7 +23,6 @@
 namespace {
 
 namespace tg = testfiles;
-using zel::TStamper;
 using R = zel::TFailReason;
 using Paths = std::vector<std::wstring>;
 using Failures = std::vector<std::pair<std::wstring, R>>;
@@ -101,14 +101,18 @@ class Stamping : public testing::Test {
     EXPECT_NE(t[2], stored) << path;
   }
 
-  // Registered once more with ZEL_STAMP_THREADS=1: the walking thread stamps alone.
-  static TStamper Stamper(bool folderOption) {
-    TStamper s;
-    s.FolderOption = folderOption;
+  // One batch. Registered once more with ZEL_STAMP_THREADS=1: the walking thread stamps alone.
+  static zel::TStampResult Stamp(const Paths& targets, rtl::TDateTime instant, bool folders,
+                                 zel::TBatchProgress* progress = nullptr) {
+    zel::TBatch b;
+    b.Targets = targets;
+    b.Stored = zel::StoredTime(instant, 0);
+    b.FolderOption = folders;
     wchar_t threads[8] = L"";
     GetEnvironmentVariableW(L"ZEL_STAMP_THREADS", threads, 8);
-    s.Threads = static_cast<unsigned>(_wtoi(threads));
-    return s;
+    b.Threads = static_cast<unsigned>(_wtoi(threads));
+    zel::TBatchProgress own;
+    return zel::RunBatch(b, progress != nullptr ? *progress : own);
   }
 
   tg::TempDir temp_;
@@ -127,15 +131,14 @@ TEST_F(Stamping, FilesGetTheStoredInstantFoldersOnlyWithTheOption) {
     const Paths tree = {Dir(t), Dir(t + L"\\sub"), Dir(t + L"\\empty")};
     const std::wstring a = File(t + L"\\a.txt"), b = File(t + L"\\sub\\b.txt");
     const std::wstring alone = Dir(t + L"_alone");
-    TStamper s = Stamper(folders);
-    s.StampPath(tree[0], kInstant);
-    s.StampPath(a, january);              // named directly; the result adds up
-    s.StampPath(alone + L"\\", january);  // an empty folder, trailing separator
+    const std::size_t changed = Stamp({tree[0]}, kInstant, folders).Changed +
+                                // named directly; an empty folder, trailing separator
+                                Stamp({a, alone + L"\\"}, january, folders).Changed;
     ExpectStamped(a, januaryStored);
     ExpectStamped(b, kStored);
     for (const auto& d : tree) folders ? ExpectFolderStamped(d, kStored) : ExpectUnchanged(d);
     folders ? ExpectFolderStamped(alone, januaryStored) : ExpectUnchanged(alone);
-    EXPECT_EQ(s.Result.Changed, folders ? 7u : 3u);
+    EXPECT_EQ(changed, folders ? 7u : 3u);
   }
 }
 
@@ -147,10 +150,9 @@ TEST_F(Stamping, EveryNameInATreeIsTheFileItNames) {
   Paths files;
   for (const wchar_t* n : {L"\\a", L"\\a.", L"\\b ", L"\\con.txt", L"\\nul", L"\\.x\\.x", L"\\d. \\f"})
     files.push_back(File(L"tree" + std::wstring(n)));
-  TStamper s = Stamper(false);
-  s.StampPath(tree, kInstant);
+  Stamp({tree}, kInstant, false);
   for (const std::wstring& f : files) ExpectStamped(f, kStored);
-  s.StampPath(X(dots), Instant(2020, 1, 1, 9, 0, 0, 1));  // named as only \\?\ can
+  Stamp({X(dots)}, Instant(2020, 1, 1, 9, 0, 0, 1), false);  // named as only \\?\ can
   ExpectStamped(files.back(), Stored(false, 2020, 1, 1, 9, 0, 0, 1));
 }
 
@@ -163,8 +165,7 @@ TEST_F(Stamping, System32IsNotRedirected) {
     tg::WriteFile(p);
     tg::SetOldTimes(p);
   }
-  TStamper s = Stamper(false);
-  s.StampPath(L"C:\\windows\\system32" + name, kInstant);
+  Stamp({L"C:\\windows\\system32" + name}, kInstant, false);
   ExpectStamped(native, kStored);
   ExpectUnchanged(wow);
   ExpectUnchanged(L"C:\\windows\\system32" + name);  // this thread is redirected again
@@ -199,28 +200,31 @@ TEST_F(Stamping, FailuresInWalkOrderAndWhichFilesCanBeStamped) {
   };
   list(folders[0]);
 
-  TStamper s = Stamper(true);
-  s.StampPath(folders[0], kInstant);
-  EXPECT_EQ(s.Result.Failed, expected.size());
+  zel::TBatchProgress progress;
+  const zel::TStampResult r = Stamp({folders[0]}, kInstant, true, &progress);
+  EXPECT_EQ((std::vector<std::size_t>{r.Failed, progress.Failed}),
+            (std::vector<std::size_t>{expected.size(), expected.size()}));
   expected.resize(10);
-  EXPECT_EQ(Failed(s.Result), expected);
-  EXPECT_EQ(s.Result.Changed, 2u);
+  EXPECT_EQ(Failed(r), expected);
+  EXPECT_EQ(r.Changed, 2u);
   for (const std::wstring& p : {hidden, system}) ExpectStamped(p, kStored);  // a held folder's too
   for (const wchar_t* p : {L"", L"\\x\\ro", L"\\x\\locked"}) ExpectUnchanged(folders[0] + p);
 }
 
-// Each thread ends with the file it is changing; the counts are what was changed.
+// A stop asked for midway, as the progress window's button asks: each thread ends with the
+// file it is changing, and the counts are what was changed.
 TEST_F(Stamping, AStopLeavesNoFileHalfDoneAndExactCounts) {
   const std::wstring tree = Dir(L"tree");
   Paths files;
-  for (int i = 0; i < 60; ++i) files.push_back(File(L"tree\\f" + std::to_wstring(i)));
+  for (int i = 0; i < 400; ++i) files.push_back(File(L"tree\\f" + std::to_wstring(i)));
   zel::TBatchProgress progress;
-  TStamper s = Stamper(true);
-  s.Progress = &progress;
-  s.BeforeChange = [&](const std::wstring&, const FILETIME&, const FILETIME&) {
-    if (progress.Changed >= 10) progress.Stop = true;
-  };
-  s.StampPath(tree, kInstant);
+  std::thread stopper([&] {
+    while (progress.Changed < 10) SwitchToThread();
+    progress.Stop = true;
+  });
+  const zel::TStampResult r = Stamp({tree}, kInstant, true, &progress);
+  progress.Changed = 10;  // should the batch have ended first
+  stopper.join();
   std::size_t stamped = 0;
   for (const std::wstring& f : files) {
     const bool changed = tg::Times(X(f), 1)[0] == kStored;
@@ -228,31 +232,32 @@ TEST_F(Stamping, AStopLeavesNoFileHalfDoneAndExactCounts) {
     stamped += changed;
   }
   ExpectUnchanged(tree);  // left unfinished
-  EXPECT_TRUE(s.Result.Stopped);
-  EXPECT_EQ((std::vector<std::size_t>{s.Result.Changed, progress.Changed, s.Result.Failed}),
-            (std::vector<std::size_t>{stamped, stamped, 0}));
-  EXPECT_GE(stamped, 11u);
-  EXPECT_LE(stamped, 10u + 2 * 8);  // ten, then at most two more on each of up to 8 threads
+  EXPECT_TRUE(r.Stopped);
+  EXPECT_EQ((std::vector<std::size_t>{r.Changed, r.Failed}), (std::vector<std::size_t>{stamped, 0}));
+  EXPECT_GE(stamped, 10u);
+  EXPECT_LT(stamped, files.size());
 }
 
-// Held mid-walk (every entry inside sub done, sub and tree still open), another program opens
-// a folder on the walk's path for writing and renames a file in it. A folder held by another
-// program as the walk comes in, and let go before its time is due, is opened again for writing
-// then; Wine sets a folder's time through the walk's list-only handle as well, so that case
-// cannot be told apart here and has no test.
+// Mid-walk, another program opens the folders on the walk's path for writing and renames a
+// file in one. A folder held by another program as the walk comes in, and let go before its
+// time is due, is opened again for writing then; Wine sets a folder's time through the walk's
+// list-only handle as well, so that case cannot be told apart here and has no test.
 TEST_F(Stamping, TheFoldersTheWalkHoldsStayOpenToOthers) {
-  const std::wstring tree = Dir(L"tree"), sub = Dir(L"tree\\sub"), f = File(L"tree\\sub\\f");
-  bool opened = false, renamed = false;
-  TStamper s = Stamper(true);
-  s.BeforeChange = [&](const std::wstring& path, const FILETIME&, const FILETIME&) {
-    if (path != sub) return;
+  const std::wstring tree = Dir(L"tree"), sub = Dir(L"tree\\sub");
+  for (int i = 0; i < 1000; ++i) File(L"tree\\sub\\f" + std::to_wstring(i));
+  zel::TBatchProgress progress;
+  bool opened = false, renamed = false, midway = false;
+  std::thread other([&] {
+    while (progress.Changed == 0) SwitchToThread();
     const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
     opened = Hold(tree, GENERIC_WRITE, all).valid() && Hold(sub, GENERIC_WRITE, all).valid();
-    renamed = MoveFileW(X(f).c_str(), X(sub + L"\\g").c_str()) != FALSE;
-  };
-  s.StampPath(tree, kInstant);
-  EXPECT_TRUE(opened && renamed);
-  ExpectStamped(sub + L"\\g", kStored);
+    renamed = MoveFileW(X(sub + L"\\f999").c_str(), X(sub + L"\\g").c_str()) != FALSE;
+    midway = progress.Changed < 1000;
+  });
+  Stamp({tree}, kInstant, true, &progress);
+  progress.Changed = 1;
+  other.join();
+  EXPECT_TRUE(opened && renamed && midway);
   for (const std::wstring& d : {sub, tree}) ExpectFolderStamped(d, kStored);
 }
 
@@ -274,19 +279,17 @@ TEST_F(Stamping, LinksInsideTheTreeAreNotFollowedButANamedLinkIs) {
   if (!tg::MakeLink(loop, tree) || !tg::MakeLink(away, outside) || !tg::MakeLink(flink, target))
     GTEST_SKIP() << "links cannot be made here";
 
-  TStamper s = Stamper(true);
-  s.StampPath(tree, kInstant);
+  const zel::TStampResult r = Stamp({tree}, kInstant, true);
   ExpectStamped(file, kStored);
   for (const std::wstring& p : {other, target, outside}) ExpectUnchanged(p);
-  Failures failed = Failed(s.Result);
+  Failures failed = Failed(r);
   std::sort(failed.begin(), failed.end());
   EXPECT_EQ(failed, (Failures{{away, R::Link}, {flink, R::Link}, {loop, R::Link}}));
 
-  TStamper named = Stamper(false);
-  named.StampPath(flink, kInstant);
+  Stamp({flink}, kInstant, false);
   ExpectStamped(target, kStored);
   ExpectUnchanged(other);
-  named.StampPath(away, kInstant);
+  Stamp({away}, kInstant, false);
   ExpectStamped(other, kStored);
 }
 
@@ -295,49 +298,57 @@ TEST_F(Stamping, ADeepTreeIsWalkedOnA64KiBStackAtAnyPathLength) {
   const int depth = 300;
   std::wstring relative = L"폴더_😀";
   struct Job {
-    TStamper s;
-    std::wstring top;
+    Paths targets;  // the tree, then a file in it named
+    zel::TStampResult r;
     static DWORD WINAPI Run(void* j) {
-      static_cast<Job*>(j)->s.StampPath(static_cast<Job*>(j)->top, kInstant);
+      static_cast<Job*>(j)->r = Stamp(static_cast<Job*>(j)->targets, kInstant, true);
       return 0;
     }
-  } job{Stamper(true), Dir(relative)};
+  } job{{Dir(relative)}, {}};
   for (int i = 0; i < depth; ++i) Dir(relative += L"\\d");
   const std::wstring deep = File(relative + L"\\файл_😀_한국.txt");
   const std::wstring readOnly = File(relative + L"\\ro", FILE_ATTRIBUTE_READONLY);
+  job.targets.push_back(X(readOnly));  // listed, then named: neither with the \\?\ prefix
   const HANDLE thread = CreateThread(nullptr, 64 * 1024, Job::Run, &job,
                                      STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
   ASSERT_NE(thread, nullptr);
   EXPECT_EQ(WaitForSingleObject(thread, 300000), WAIT_OBJECT_0);
   CloseHandle(thread);
-  EXPECT_EQ(job.s.Result.Changed, static_cast<size_t>(depth + 2));
+  EXPECT_EQ(job.r.Changed, static_cast<size_t>(depth + 2));
   ExpectStamped(deep, kStored);
   ExpectFolderStamped(root_ + L"\\" + relative, kStored);
-  job.s.StampPath(X(readOnly), kInstant);  // listed, then named: neither with the \\?\ prefix
-  EXPECT_EQ(Failed(job.s.Result), (Failures{{readOnly, R::ReadOnly}, {readOnly, R::ReadOnly}}));
+  EXPECT_EQ(Failed(job.r), (Failures{{readOnly, R::ReadOnly}, {readOnly, R::ReadOnly}}));
 }
 
 TEST_F(Stamping, AnInstantBefore1601IsAFailureForEveryTargetNotAnException) {
   const std::wstring f = File(L"f");
-  TStamper s = Stamper(true);
-  s.StampPath(root_, Instant(1600, 12, 31, 23, 0, 0, 0));
-  EXPECT_EQ(s.Result.Changed, 0u);
-  EXPECT_EQ(Failed(s.Result), (Failures{{f, R::CannotSetTime}, {root_, R::CannotSetTime}}));
+  const zel::TStampResult r = Stamp({root_}, Instant(1600, 12, 31, 23, 0, 0, 0), true);
+  EXPECT_EQ(r.Changed, 0u);
+  EXPECT_EQ(Failed(r), (Failures{{f, R::CannotSetTime}, {root_, R::CannotSetTime}}));
 }
 
 // Berlin's and New York's hours skipped in spring and repeated in autumn: no failure, and a
 // stored time one of the zone's two offsets gives.
 TEST_F(Stamping, ATimeSkippedOrRepeatedByASwitchIsStoredAsTheSystemResolvesIt) {
   const std::wstring f = File(L"f");
-  TStamper s = Stamper(false);
   for (const auto& [y, mo, d, h] : {std::array{2027, 3, 28, 2}, {2026, 10, 25, 2}, {2026, 3, 8, 2},
                                     {2026, 11, 1, 1}}) {
     SCOPED_TRACE(testing::Message() << y << '-' << mo << '-' << d);
-    s.StampPath(f, Instant(y, mo, d, h, 30, 0, 0));
+    EXPECT_EQ(Stamp({f}, Instant(y, mo, d, h, 30, 0, 0), false).Changed, 1u);
     EXPECT_GE(tg::Times(f, 1)[0], Stored(true, y, mo, d, h, 30, 0, 0));
     EXPECT_LE(tg::Times(f, 1)[0], Stored(false, y, mo, d, h, 30, 0, 0));
   }
-  EXPECT_EQ(s.Result.Changed, 4u);
+}
+
+// The correction where the system gives no zone: the zone's offset now, read back through the
+// program's own scratch file.
+TEST(Calibration, MeasuresTheZonesOffsetThroughAScratchFile) {
+  const zel::TCalibration c = zel::Calibrate(rtl::ExeName());
+  const rtl::TClockReading now = rtl::ReadClock();
+  EXPECT_NEAR(c.Correction, now.Date + now.Time - rtl::FileTimeToDateTimePrecise(now.Universal),
+              1e-9);
+  EXPECT_EQ(c.Message, L"");
+  EXPECT_TRUE(rtl::RemoveFile(c.ScratchFile));
 }
 
 TEST(StampingReport, ThreeFormsEachFailureWithItsReason) {

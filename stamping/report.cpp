@@ -1,5 +1,6 @@
-// main_window/stamping/report.cpp
-#include "main_window/stamping/stamping.h"
+// stamping/report.cpp
+#include "stamping/journal.h"
+#include "stamping/stamping.h"
 
 namespace zel {
 namespace {
@@ -27,7 +28,9 @@ std::wstring ReportText(const std::wstring& instantText, const TStampResult& r) 
                           ? instantText + L"への変更を中止しました\r\n変更したもの：" +
                                 std::to_wstring(r.Changed) + L"件"
                           : instantText + (any ? L"に変更しました" : L"に変更できませんでした");
-  return text + FailuresText(r);
+  text += FailuresText(r);
+  if (r.JournalLost) text += std::wstring(L"\r\n\r\n") + kNotUndoable;
+  return text;
 }
 
 std::wstring FailuresText(const TStampResult& r) {

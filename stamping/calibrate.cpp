@@ -1,11 +1,11 @@
-// main_window/stamping/calibrate.cpp
+// stamping/calibrate.cpp
 #include <windows.h>
 
 #include <cmath>
 #include <cstdint>
 #include <utility>
 
-#include "main_window/stamping/stamping.h"
+#include "stamping/stamping.h"
 #include "rtl/clock_win.h"
 #include "rtl/files_win.h"
 #include "rtl/sysutils.h"
@@ -31,21 +31,21 @@ rtl::TDateTime SystemCorrection() {
 
 }  // namespace
 
-std::wstring TStamper::Calibrate(const std::wstring& exePath) {
+TCalibration Calibrate(const std::wstring& exePath) {
   // The executable's folder first; the temporary folder when that one is not writable
   // (a program folder under Program Files, a read-only share). There the file gets a name the
   // system hands out, so no other program's file of ours is overwritten.
+  TCalibration c;
   std::wstring errors;
-  scratch_.clear();
   const std::wstring besideExe = rtl::ExtractFileDir(exePath) + kScratchName;
   try {
     rtl::WriteTextLineCp932(besideExe, kScratchLine);
-    scratch_ = besideExe;
+    c.ScratchFile = besideExe;
   } catch (const rtl::Exception& e) {
     errors += L"\n\n" + e.Message();
   }
   const std::wstring temp = rtl::TempDirectory();
-  if (scratch_.empty() && !temp.empty()) {  // an empty folder would be the current directory
+  if (c.ScratchFile.empty() && !temp.empty()) {  // an empty folder would be the current directory
     wchar_t name[MAX_PATH];
     if (GetTempFileNameW(temp.c_str(), L"Zel", 0, name) == 0) {
       const DWORD code = GetLastError();
@@ -54,42 +54,38 @@ std::wstring TStamper::Calibrate(const std::wstring& exePath) {
     } else {
       try {
         rtl::WriteTextLineCp932(name, kScratchLine);
-        scratch_ = name;
+        c.ScratchFile = name;
       } catch (const rtl::Exception& e) {
         errors += L"\n\n" + e.Message();
         rtl::RemoveFile(name);
       }
     }
   }
-  if (scratch_.empty()) {
-    TimeCorrection = SystemCorrection();
-    return L"時間補正用のファイルを作成できませんでした。Windows の時差設定を使います。" +
-           errors;
+  c.Correction = SystemCorrection();
+  if (c.ScratchFile.empty()) {
+    c.Message = L"時間補正用のファイルを作成できませんでした。Windows の時差設定を使います。" +
+                errors;
+    return c;
   }
 
   // The local clock is written as if it were the stored (universal) time; read back in
-  // local time, the difference is the zone's offset.
+  // local time, the difference is the zone's offset. A batch of its own, with no journal: the
+  // scratch file is the program's own.
   const rtl::TDateTime t0 = rtl::Now();
-  TimeCorrection = 0;
-  TStampResult outer = std::move(Result);
-  Result = TStampResult();
-  // The scratch file is the program's own: never in an undo journal.
-  TBeforeChange hook = std::move(BeforeChange);
-  BeforeChange = nullptr;
-  StampPath(scratch_, rtl::DateTimeToFileTime(t0));
-  BeforeChange = std::move(hook);
-  const bool stamped = Result.Failed == 0 && Result.Changed == 1;
-  Result = std::move(outer);
-  if (stamped) {
+  TBatch batch;
+  batch.Targets = {c.ScratchFile};
+  batch.Stored = rtl::DateTimeToFileTime(t0);
+  batch.Threads = 1;
+  TBatchProgress progress;
+  const TStampResult r = RunBatch(batch, progress);
+  if (r.Failed == 0 && r.Changed == 1) {
     try {
-      TimeCorrection = RoundToMillisecond(rtl::FileAgeLocal(scratch_) - t0);
-      return {};
+      c.Correction = RoundToMillisecond(rtl::FileAgeLocal(c.ScratchFile) - t0);
     } catch (const rtl::Exception&) {
+      // Written but not read back (another program holds it): the system's offset stands.
     }
   }
-  // The file was written but could not be stamped or read back (another program holds it).
-  TimeCorrection = SystemCorrection();
-  return {};
+  return c;
 }
 
 }  // namespace zel

@@ -1,5 +1,6 @@
-// main_window/stamping/journal.cpp
-#include "main_window/stamping/journal.h"
+// stamping/journal.cpp
+// The journal's writing (file_access.h's TJournal) and its reading and undoing (journal.h).
+#include "stamping/journal.h"
 
 #include <windows.h>
 #include <objbase.h>
@@ -11,6 +12,7 @@
 
 #include "rtl/clock_win.h"
 #include "rtl/sysutils.h"
+#include "stamping/file_access.h"
 
 namespace zel {
 
@@ -204,6 +206,8 @@ class BackwardLines {
  public:
   BackwardLines(HANDLE file, unsigned long long begin, unsigned long long end)
       : file_(file), begin_(begin), start_(end) {}
+  // Where the line last returned begins in the file.
+  unsigned long long Offset() const { return start_ + buffer_.size(); }
   bool Next(std::string& line) {
     for (;;) {
       // buffer_ holds [start_, start_ + size) of the file, not yet returned.
@@ -247,37 +251,26 @@ bool CarriesStored(HANDLE file, Ticks now, Ticks stored) {
          (std::wcsncmp(system, L"FAT", 3) == 0 || std::wcscmp(system, L"exFAT") == 0);
 }
 
-enum class TOutcome { Restored, ChangedSince, NotFound, Failed };
+enum class TOutcome { Restored, ChangedSince, Refused };
 
-// The name as the batch stamped it: in its ordinary form "a." would be "a", "nul" a device.
-std::wstring ExactPath(const std::wstring& path) {
-  if (path.compare(0, 4, L"\\\\?\\") == 0) return path;
-  if (path.compare(0, 2, L"\\\\") == 0) return L"\\\\?\\UNC\\" + path.substr(2);
-  return L"\\\\?\\" + path;
-}
-
-TOutcome PutBack(const Entry& e) {
-  // Attributes only: a file another program has open, or one made read-only since, still
-  // gets its times back.
-  rtl::FileHandle file(CreateFileW(ExactPath(e.path).c_str(),
-                                   FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                   OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-  if (!file.valid()) {
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? TOutcome::NotFound
-                                                                           : TOutcome::Failed;
-  }
+// Through the same door as every change: an entry another program has open, or one made
+// read-only since, is refused as a batch would refuse it.
+TOutcome PutBack(TFileAccess& access, const Entry& e, TRefusal& why) {
+  rtl::FileHandle file = access.OpenEntry(rtl::ExactPath(e.path), why);
+  if (!file.valid()) return TOutcome::Refused;
   FILETIME creation, lastWrite;
-  if (!GetFileTime(file.get(), &creation, nullptr, &lastWrite)) return TOutcome::Failed;
+  if (!GetFileTime(file.get(), &creation, nullptr, &lastWrite)) {
+    why = {TFailReason::Other, GetLastError()};
+    return TOutcome::Refused;
+  }
   // Already as before: a change the batch never made (killed first, or refused by the
   // system), or an undo stopped after it.
   if (TicksOf(lastWrite) == e.modification && TicksOf(creation) == e.creation)
     return TOutcome::Restored;
   if (!CarriesStored(file.get(), TicksOf(lastWrite), e.stored)) return TOutcome::ChangedSince;
   const FILETIME oldCreation = FileTimeOf(e.creation), oldWrite = FileTimeOf(e.modification);
-  return SetFileTime(file.get(), &oldCreation, nullptr, &oldWrite) ? TOutcome::Restored
-                                                                   : TOutcome::Failed;
+  return TFileAccess::SetTimes(file.get(), &oldCreation, &oldWrite, why) ? TOutcome::Restored
+                                                                        : TOutcome::Refused;
 }
 
 std::wstring Parent(const std::wstring& path) {
@@ -305,21 +298,14 @@ std::wstring JournalFile() {
 
 // ---- writing --------------------------------------------------------------------------
 
-void TJournal::Begin(const std::wstring& file, const std::wstring& instantText,
-                     const FILETIME& stored) {
-  End();
-  std::lock_guard<std::mutex> lock(mutex_);
-  path_ = file;
-  stored_ = TicksOf(stored);
+TJournal::TJournal(const std::wstring& file, const std::wstring& instantText,
+                   const FILETIME& stored)
+    : path_(file), stored_(TicksOf(stored)) {
   std::wstring text = instantText;
   std::replace_if(text.begin(), text.end(), [](wchar_t c) { return c == L'\r' || c == L'\n'; },
                   L' ');
   instantLine_ = "I\t" + std::to_string(stored_) + "\t";
   AppendWtf8(instantLine_, text);
-  crc_ = 0;
-  entries_ = 0;
-  failed_ = false;
-  begun_ = true;
 }
 
 void TJournal::AddLine(std::string& out, const std::string& content) {
@@ -339,8 +325,8 @@ bool TJournal::Open() {
                                 : path_.find_last_of(L"\\/", program - 1);
   for (std::size_t end : {maker, program})
     if (end != std::wstring::npos && end > 0)
-      CreateDirectoryW(rtl::ExtendedPath(path_.substr(0, end)).c_str(), nullptr);
-  file_ = rtl::FileHandle(CreateFileW(rtl::ExtendedPath(path_).c_str(), GENERIC_WRITE,
+      CreateDirectoryW(rtl::ExactPath(path_.substr(0, end)).c_str(), nullptr);
+  file_ = rtl::FileHandle(CreateFileW(rtl::ExactPath(path_).c_str(), GENERIC_WRITE,
                                       FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
   return file_.valid();
@@ -353,10 +339,10 @@ bool TJournal::Write(const std::string& bytes) {
          written == bytes.size();
 }
 
-void TJournal::Record(const std::wstring& path, const FILETIME& creation,
-                      const FILETIME& lastWrite) {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!begun_ || failed_) return;
+void TJournal::Record(const TEntry* entries, std::size_t count) {
+  if (count == 0 || path_.empty()) return;
+  rtl::TLocked locked(lock_);
+  if (ended_ || failed_) return;
   try {
     buffer_.clear();
     if (!file_.valid()) {
@@ -367,18 +353,20 @@ void TJournal::Record(const std::wstring& path, const FILETIME& creation,
       buffer_ = std::string(kMagic) + kVersion + " open\r\n";
       AddLine(buffer_, instantLine_);
     }
-    content_ = "E\t";
-    AppendDecimal(content_, TicksOf(creation));
-    content_ += '\t';
-    AppendDecimal(content_, TicksOf(lastWrite));
-    content_ += '\t';
-    AppendDecimal(content_, stored_);
-    content_ += '\t';
-    AppendWtf8(content_, path);
-    AddLine(buffer_, content_);
-    // One WriteFile per entry: in the system's hands before the entry is changed.
+    for (const TEntry* e = entries; e != entries + count; ++e) {
+      content_ = "E\t";
+      AppendDecimal(content_, TicksOf(e->Creation));
+      content_ += '\t';
+      AppendDecimal(content_, TicksOf(e->LastWrite));
+      content_ += '\t';
+      AppendDecimal(content_, stored_);
+      content_ += '\t';
+      AppendWtf8(content_, *e->Name);
+      AddLine(buffer_, content_);
+    }
+    // One write for the group: in the system's hands before any of its entries is changed.
     if (Write(buffer_))
-      ++entries_;
+      entries_ += count;
     else
       failed_ = true;
   } catch (...) {
@@ -387,9 +375,10 @@ void TJournal::Record(const std::wstring& path, const FILETIME& creation,
 }
 
 bool TJournal::End() {
-  std::lock_guard<std::mutex> lock(mutex_);
-  if (!begun_) return true;
-  begun_ = false;
+  rtl::TLocked locked(lock_);
+  if (ended_) return !failed_;
+  ended_ = true;
+  if (path_.empty()) return true;
   if (!file_.valid()) return !failed_;
   if (!failed_) {
     // The trailer, then the state: without them the journal still reads as a batch cut short,
@@ -405,7 +394,7 @@ bool TJournal::End() {
       SetEndOfFile(file_.get());
   }
   file_.close();
-  if (failed_) DeleteFileW(rtl::ExtendedPath(path_).c_str());
+  if (failed_) DeleteFileW(rtl::ExactPath(path_).c_str());
   return !failed_;
 }
 
@@ -414,7 +403,7 @@ bool TJournal::End() {
 TUndo::TUndo(const std::wstring& file) : path_(file) {
   if (path_.empty()) return;
   // Held alone from the question to the end of the undo.
-  file_ = rtl::FileHandle(CreateFileW(rtl::ExtendedPath(path_).c_str(),
+  file_ = rtl::FileHandle(CreateFileW(rtl::ExactPath(path_).c_str(),
                                       GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                       FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file_.valid()) {
@@ -478,58 +467,80 @@ TUndo::TCheck TUndo::Check() {
   return Sound;
 }
 
-TStampResult TUndo::Run(TBatchProgress* progress) {
+TStampResult TUndo::Run(TBatchProgress& progress) {
   TStampResult r;
+  progress.Changed = 0;
+  progress.Failed = 0;
   if (State != Ready) return r;
+  TFileAccess access;
   BackwardLines lines(file_.get(), entriesBegin_, entriesEnd_);
   std::string line;
   std::wstring folder;
   Entry e;
   std::size_t done = 0;
-  auto fail = [&](const std::wstring& shown, TFailReason reason, DWORD error) {
-    ++r.Failed;
-    if (r.Failures.size() < TStampResult::MaxFailures) r.Failures.push_back({shown, reason, error});
-    if (progress != nullptr) ++progress->Failed;
+  unsigned long long undoneEnd = entriesEnd_;  // the entries before this are still to do
+  auto fail = [&](const std::wstring& path, TFailReason reason, DWORD error) {
+    ++progress.Failed;
+    if (r.Failures.size() < TStampResult::MaxFailures)
+      r.Failures.push_back({rtl::OrdinaryPath(path), reason, error});
   };
   while (lines.Next(line) && line.size() > 9 && ParseEntry(line.substr(9), e)) {
-    if (progress != nullptr && progress->Stop.load(std::memory_order_relaxed)) {
+    if (progress.Stop.load(std::memory_order_relaxed)) {
       r.Stopped = true;
+      KeepOnly(undoneEnd);
       break;
     }
-    if (progress != nullptr && Parent(e.path) != folder)
-      progress->SetFolder(folder = Parent(e.path));
+    if (Parent(e.path) != folder) progress.SetFolder(rtl::OrdinaryPath(folder = Parent(e.path)));
     ++done;
-    const TOutcome outcome = PutBack(e);
-    const DWORD error = GetLastError();
-    switch (outcome) {
+    undoneEnd = lines.Offset();
+    TRefusal why;
+    switch (PutBack(access, e, why)) {
       case TOutcome::Restored:
-        ++r.Changed;
-        if (progress != nullptr) ++progress->Changed;
+        ++progress.Changed;
         break;
       case TOutcome::ChangedSince:
         fail(e.path, TFailReason::ChangedSince, 0);
         break;
-      case TOutcome::NotFound:
-        fail(e.path, TFailReason::NotFound, ERROR_FILE_NOT_FOUND);
-        break;
-      case TOutcome::Failed:
-        fail(e.path, FailReasonOf(error), error);
+      case TOutcome::Refused:
+        fail(e.path, why.Reason, why.Error);
         break;
     }
   }
-  // Emptied only once every entry has had its turn; a stopped undo can be run again.
+  // Emptied only once every entry has had its turn.
   if (done != Count && !r.Stopped) fail(path_, TFailReason::Other, ERROR_INVALID_DATA);
   if (done == Count) {
     LARGE_INTEGER zero{};
     if (SetFilePointerEx(file_.get(), zero, nullptr, FILE_BEGIN) && SetEndOfFile(file_.get()))
       State = Nothing;
   }
+  r.Changed = progress.Changed;
+  r.Failed = progress.Failed;
   return r;
 }
 
+// After a stop: the entries from end on are done and cut off, so the next undo asks about the
+// rest alone. The state goes back to "open" first, since a journal without its trailer reads
+// as a batch cut short, which undoes what it holds; whichever step fails, the journal stays
+// sound, and entries already put back read as such.
+void TUndo::KeepOnly(unsigned long long end) {
+  if (end == entriesEnd_) return;
+  LARGE_INTEGER state{}, at{};
+  state.QuadPart = kStateOffset;
+  at.QuadPart = static_cast<LONGLONG>(end);
+  DWORD written = 0;
+  if (SetFilePointerEx(file_.get(), state, nullptr, FILE_BEGIN) &&
+      WriteFile(file_.get(), "open", 4, &written, nullptr) && written == 4 &&
+      SetFilePointerEx(file_.get(), at, nullptr, FILE_BEGIN))
+    SetEndOfFile(file_.get());
+}
+
 std::wstring UndoReportText(const TStampResult& r) {
-  const bool any = r.Failed == 0 || r.Changed > 0;
-  return (any ? L"元に戻しました" : L"元に戻せませんでした") + FailuresText(r);
+  const std::wstring count = L"\r\n元に戻したもの：" + std::to_wstring(r.Changed) + L"件";
+  if (r.Stopped)
+    return L"元に戻すのを中止しました" + count + FailuresText(r) +
+           L"\r\n\r\n残りは「直前の変更を元に戻す」で元に戻せます";
+  if (r.Failed != 0 && r.Changed == 0) return L"元に戻せませんでした" + FailuresText(r);
+  return L"元に戻しました" + count + FailuresText(r);
 }
 
 }  // namespace zel
