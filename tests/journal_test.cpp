@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <fstream>
+#include <thread>
 
 #include "support/files.h"
 
@@ -98,4 +99,142 @@ TEST_F(Journal, DamagedJournalIsNamedAndChangesNothing) {
     undo.Run(progress);
     for (const std::wstring& f : files) EXPECT_EQ(Stamped(f), !message.empty()) << f;
   }
+}
+
+namespace {
+
+// The files of dir_ at the batch's time, and at their old time.
+struct Census {
+  std::size_t stamped = 0, old = 0;
+};
+
+class JournalTree : public Journal {
+ protected:
+  static constexpr int kFiles = 3000;
+  void SetUp() override {
+    Journal::SetUp();
+    for (int i = 0; i < kFiles; ++i) {
+      files_.push_back(dir_ / (L"f" + std::to_wstring(i)));
+      tg::WriteFile(files_.back());
+      tg::SetOldTimes(files_.back());
+    }
+  }
+  Census Count() const {
+    Census c;
+    for (const std::wstring& f : files_) {
+      const Times t = tg::Times(f, 2);
+      c.stamped += t == Times{stored_, stored_};
+      c.old += t == Times{kOld, kOld};
+    }
+    return c;
+  }
+  static constexpr unsigned long long kOld = 125911584000000000ull;  // tg::SetOldTimes
+  Paths files_;
+};
+
+}  // namespace
+
+// Named by the 32-bit program as C:\Windows\System32\<file> (the prefix is 64-bit here), each
+// is stamped and put back itself; the SysWOW64 twins are never touched.
+TEST_F(Journal, System32FilesAreStampedAndPutBackThemselvesNotTheirTwins) {
+  const std::wstring name = L"\\zel_undo_" + std::to_wstring(GetCurrentProcessId());
+  Paths named, native, twins;
+  for (const wchar_t* n : {L"_a", L"_b"}) {
+    named.push_back(L"C:\\windows\\system32" + name + n);
+    native.push_back(L"C:\\windows\\sysnative" + name + n);
+    twins.push_back(L"C:\\windows\\syswow64" + name + n);
+    for (const std::wstring& p : {native.back(), twins.back()}) {
+      tg::WriteFile(p);
+      tg::SetOldTimes(p);
+    }
+  }
+  const Times old = tg::Times(twins[0]);
+  Batch(named);
+  for (std::size_t i = 0; i < named.size(); ++i) {
+    EXPECT_TRUE(Stamped(native[i])) << native[i];
+    EXPECT_EQ(tg::Times(twins[i]), old) << twins[i];
+  }
+  EXPECT_EQ(zel::UndoReportText(Undo()), L"元に戻しました\r\n元に戻したもの：2件");
+  for (const std::wstring& p : native) EXPECT_EQ(tg::Times(p, 2), Times(old.begin(), old.begin() + 2)) << p;
+  for (const std::wstring& p : twins) EXPECT_EQ(tg::Times(p), old) << p;
+  for (const Paths& ps : {native, twins})
+    for (const std::wstring& p : ps) DeleteFileW(p.c_str());
+}
+
+// A stop midway, as the progress window's button asks: the report says so and counts what came
+// back; the next undo asks about the rest alone and puts every one of them back.
+TEST_F(JournalTree, AStoppedUndoSaysSoAndTheNextPutsBackTheRest) {
+  Batch({dir_.path()});
+  ASSERT_EQ(Count().stamped, files_.size());
+  zel::TBatchProgress progress;
+  std::thread stopper([&] {
+    while (progress.Changed < 50) SwitchToThread();
+    progress.Stop = true;
+  });
+  const zel::TStampResult r = zel::TUndo(zel::JournalFile()).Run(progress);
+  progress.Changed = 50;  // should the undo have ended first
+  stopper.join();
+  ASSERT_TRUE(r.Stopped);
+  const Census mid = Count();
+  const std::size_t back = r.Changed - 1;  // the folder's own entry comes first
+  EXPECT_EQ(mid.old, back);
+  EXPECT_EQ(mid.old + mid.stamped, files_.size());
+  EXPECT_EQ(zel::UndoReportText(r), L"元に戻すのを中止しました\r\n元に戻したもの：" +
+                                        std::to_wstring(r.Changed) +
+                                        L"件\r\n\r\n残りは「直前の変更を元に戻す」で元に戻せます");
+  zel::TUndo next(zel::JournalFile());
+  EXPECT_EQ(next.Count, files_.size() - back);
+  zel::TBatchProgress again;
+  EXPECT_EQ(zel::UndoReportText(next.Run(again)),
+            L"元に戻しました\r\n元に戻したもの：" + std::to_wstring(mid.stamped) + L"件");
+  EXPECT_EQ(Count().old, files_.size());
+}
+
+// A batch ended hard partway (its process killed, as by the task manager or a crash): every file
+// it changed is put back by an undo from a new process, to the 100 ns.
+TEST_F(JournalTree, ABatchKilledPartwayIsUndoneToTheLastFile) {
+  wchar_t exe[MAX_PATH];
+  GetModuleFileNameW(nullptr, exe, MAX_PATH);
+  for (int round = 0; round < 2; ++round) {
+    SCOPED_TRACE(round);
+    SetEnvironmentVariableW(L"ZEL_CHILD_BATCH", dir_.path().c_str());
+    SetEnvironmentVariableW(L"ZEL_CHILD_JOURNAL", zel::JournalFile().c_str());
+    std::wstring commandLine = L"\"" + std::wstring(exe) + L"\" --gtest_filter=JournalChild.*";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    ASSERT_TRUE(CreateProcessW(exe, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &si, &pi));
+    SetEnvironmentVariableW(L"ZEL_CHILD_BATCH", nullptr);
+    // Killed once a part of the journal is written: further in on the second round.
+    const unsigned long long killAt = round == 0 ? 4096 : 100000;
+    WIN32_FILE_ATTRIBUTE_DATA d{};
+    while (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT &&
+           (!GetFileAttributesExW(zel::JournalFile().c_str(), GetFileExInfoStandard, &d) ||
+            d.nFileSizeLow < killAt))
+      SwitchToThread();
+    TerminateProcess(pi.hProcess, 9);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    CloseHandle(pi.hProcess);
+    CloseHandle(pi.hThread);
+    stored_ = tg::Ticks(*zel::StoredTime(rtl::EncodeDate(2021, 7, 15) + 0.25, 0));
+    const Census killed = Count();
+    EXPECT_GT(killed.stamped, 0u);
+    EXPECT_LT(killed.stamped, files_.size()) << "ended before the kill";
+    const std::wstring report = zel::UndoReportText(Undo());
+    EXPECT_EQ(Count().old, files_.size()) << report;
+  }
+}
+
+// The batch the test above kills, in a process of its own.
+TEST(JournalChild, RunsABatchForTheKillTest) {
+  wchar_t tree[MAX_PATH] = L"", journal[MAX_PATH] = L"";
+  if (GetEnvironmentVariableW(L"ZEL_CHILD_BATCH", tree, MAX_PATH) == 0) GTEST_SKIP();
+  GetEnvironmentVariableW(L"ZEL_CHILD_JOURNAL", journal, MAX_PATH);
+  zel::TBatch b;
+  b.Targets = {tree};
+  b.Stored = zel::StoredTime(rtl::EncodeDate(2021, 7, 15) + 0.25, 0);
+  b.Journal = journal;
+  zel::TBatchProgress progress;
+  zel::RunBatch(b, progress);
 }
