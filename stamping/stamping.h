@@ -84,7 +84,8 @@ struct TBatch {
   // report names it, which the journal keeps for the undo's question.
   std::wstring Journal;
   std::wstring InstantText;
-  // Stamping threads beside the walking one: 0 the engine's choice, 1 the walking thread alone.
+  // Stamping threads beside the walking one: 0 the engine's choice (see PoolSizeAfter), 1 the
+  // walking thread alone, any other that many.
   unsigned Threads = 0;
 };
 
@@ -115,6 +116,12 @@ TCalibration Calibrate(const std::wstring& exePath);
 // The stamping threads a batch asking for requested starts beside the walking one; 0: the
 // walking thread stamps alone.
 unsigned StampingThreads(unsigned requested);
+
+// The pool's growth, while the engine chooses its size: the stamping threads start at the
+// processor count (more on a network share) and, while they cannot keep up with the walk, take
+// more, one step at a time, for as long as the last step gave at least a tenth more files per
+// second (rate now, rateBefore the step's; 0 before the first step); up to 16. Never fewer.
+unsigned PoolSizeAfter(unsigned threads, double rate, double rateBefore);
 
 // Whether the file ids of two listed folders tell them apart without opening either; 0 is an
 // id the listing did not give (Wine gives none).

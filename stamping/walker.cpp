@@ -70,8 +70,23 @@ struct Job {
   std::size_t nameStart = 0;  // where its name begins in path
 };
 
-// Past this many a local disk gains nothing, and even a share's server only sees a burst.
-constexpr unsigned kMaxThreads = 8;
+// On a share each call waits a round trip (about a millisecond) on the server, so the pool
+// grows while that pays; sixteen calls in flight keep a share's server busy without turning
+// the batch into a burst it must queue, and past that even a fast one gains little.
+constexpr unsigned kMaxThreads = 16;
+// A remote volume starts with this many: the wait, not the processors, is what limits it.
+constexpr unsigned kRemoteStart = 8;
+// How often the files per second are measured while the pool may still grow.
+constexpr ULONGLONG kSampleMs = 250;
+
+// Whether the batch's first target lies on a network share.
+bool OnRemoteVolume(const std::vector<std::wstring>& targets) {
+  if (targets.empty()) return false;
+  const std::wstring full = rtl::OrdinaryPath(rtl::ExactPath(targets.front()));
+  if (full.size() >= 2 && full[0] == L'\\' && full[1] == L'\\') return true;
+  if (full.size() < 3 || full[1] != L':') return false;
+  return GetDriveTypeW(full.substr(0, 3).c_str()) == DRIVE_REMOTE;
+}
 
 // What every thread of one batch shares: the stored time, the counts (in the progress), the
 // failures, the journal, and the pool with its queue of files from the walking thread.
@@ -82,7 +97,10 @@ class Batch {
         time_(batch.Stored ? &*batch.Stored : nullptr),
         progress_(progress),
         journal_(batch.Journal, batch.InstantText, batch.Stored.value_or(FILETIME{})),
-        threads_(StampingThreads(batch.Threads)) {}
+        threads_(batch.Threads == 0 && OnRemoteVolume(batch.Targets)
+                     ? kRemoteStart
+                     : StampingThreads(batch.Threads)),
+        growing_(batch.Threads == 0 && threads_ > 0) {}
   ~Batch() { Join(); }
   Batch(const Batch&) = delete;
   Batch& operator=(const Batch&) = delete;
@@ -121,9 +139,10 @@ class Batch {
       StampGroup(&job, 1, access);
       return;
     }
-    bool wake;
+    bool wake, behind;
     {
       rtl::TLocked locked(queueLock_);
+      behind = queue_.size() >= kQueued / 2;
       while (queue_.size() >= kQueued) {
         walkerWaits_ = true;
         roomReady_.Wait(queueLock_);
@@ -133,6 +152,8 @@ class Batch {
       wake = idle_ > 0;
     }
     if (wake) jobsReady_.WakeOne();
+    // Only while the stamping lags behind the walk can more threads help.
+    if (growing_ && behind) Grow();
   }
 
   // One entry inside folder is done; the folders it completes get their own times.
@@ -266,11 +287,38 @@ class Batch {
   bool StartPool() {
     if (!poolTried_) {
       poolTried_ = true;
-      workers_.reset(new rtl::TThread[threads_]);
-      for (unsigned i = 0; i < threads_ && workers_[i].Start([this] { Work(); }, kStackSize); ++i)
-        ++started_;
+      workers_.reset(new rtl::TThread[kMaxThreads]);
+      AddThreads(threads_);
+      sampleStart_ = GetTickCount64();
     }
     return started_ > 0;
+  }
+
+  void AddThreads(unsigned count) {
+    while (count > started_ && started_ < kMaxThreads &&
+           workers_[started_].Start([this] { Work(); }, kStackSize)) {
+      rtl::TLocked locked(queueLock_);
+      ++started_;
+    }
+  }
+
+  // From the walking thread: the files per second over the last interval decide whether the
+  // pool takes more threads (PoolSizeAfter). Once more threads stopped paying, it stays.
+  void Grow() {
+    const ULONGLONG now = GetTickCount64();
+    if (now - sampleStart_ < kSampleMs) return;
+    const std::size_t done = progress_.Changed + progress_.Failed;
+    const double rate =
+        static_cast<double>(done - sampleDone_) * 1000 / static_cast<double>(now - sampleStart_);
+    const unsigned next = PoolSizeAfter(started_, rate, rateBefore_);
+    if (next <= started_) {
+      growing_ = false;
+      return;
+    }
+    AddThreads(next);
+    rateBefore_ = rate;
+    sampleStart_ = now;
+    sampleDone_ = done;
   }
 
   void Work() {
@@ -327,7 +375,11 @@ class Batch {
   const FILETIME* const time_;  // null when the instant cannot be stored
   TBatchProgress& progress_;
   TJournal journal_;
-  const unsigned threads_;
+  const unsigned threads_;  // to start with
+  bool growing_;            // the engine's choice, still measuring
+  ULONGLONG sampleStart_ = 0;
+  std::size_t sampleDone_ = 0;
+  double rateBefore_ = 0;  // files per second before the last growth; 0 before the first
 
   std::atomic<bool> stopped_{false}, error_{false};
   rtl::TLock failuresLock_;
@@ -603,6 +655,11 @@ class Walker {
 }  // namespace
 
 bool ListedIdsDiffer(long long a, long long b) { return a != 0 && b != 0 && a != b; }
+
+unsigned PoolSizeAfter(unsigned threads, double rate, double rateBefore) {
+  if (threads >= kMaxThreads || (rateBefore > 0 && rate < rateBefore * 1.1)) return threads;
+  return std::min(kMaxThreads, threads + std::max(2u, threads / 2));
+}
 
 // Each file costs an open, a set-time and a close that mostly wait: on the file system driver,
 // on a network share's server (about a millisecond each), under Wine on its server. So more of

@@ -371,4 +371,15 @@ TEST(StampingReport, ThreeFormsEachFailureWithItsReason) {
   EXPECT_EQ(zel::ReportText(when, r), when + L"に変更しました" + failures + L"\r\nほか 7件");
 }
 
+// The pool grows while a step pays a tenth more files per second (as on a share, where the
+// threads wait on the server), stops for good once one does not, and never passes 16.
+TEST(PoolSize, GrowsWhileMoreThreadsPayUpToSixteen) {
+  const struct { unsigned threads; double rate, before; unsigned next; } rows[] = {
+      {2, 300, 0, 4},      {4, 500, 300, 6},    {6, 545, 500, 6},
+      {9, 1000, 700, 13},  {13, 2000, 1000, 16}, {16, 4000, 2000, 16}};
+  for (const auto& r : rows)
+    EXPECT_EQ(zel::PoolSizeAfter(r.threads, r.rate, r.before), r.next) << r.threads << ' ' << r.rate;
+}
+
 }  // namespace
+
