@@ -468,20 +468,9 @@ TModalResult TForm::ShowModal() {
   ModalResult = mrNone;
   inModalLoop_ = true;
   Show();
-  MSG msg;
-  while (ModalResult == mrNone && IsWindow(hwnd_)) {
-    BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-    if (got == 0) {
-      PostQuitMessage(static_cast<int>(msg.wParam));  // leave it for the outer loop
-      if (ModalResult == mrNone) ModalResult = mrCancel;
-      break;
-    }
-    if (got < 0) break;
-    if (!Application.IsDialogMessageFor(msg)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
+  if (!Application.RunUntil(hwnd_, [this] { return ModalResult != mrNone; }) &&
+      ModalResult == mrNone)
+    ModalResult = mrCancel;
   inModalLoop_ = false;
   // Re-enable the owner before hiding, so activation returns to it and not to another program.
   if (ownerWnd) {
