@@ -92,11 +92,13 @@ void TApplication::ShowException(const std::exception& e) {
   MessageBoxW(GetActiveWindow(), text.c_str(), Title.c_str(), MB_OK | MB_ICONERROR);
 }
 
-void TApplication::HandleException() {
+void TApplication::HandleException() noexcept {
   try {
-    throw;
-  } catch (const std::exception& e) {
-    ShowException(e);
+    try {
+      throw;
+    } catch (const std::exception& e) {
+      ShowException(e);  // it copies the message, which can run out of memory too
+    }
   } catch (...) {
     MessageBoxW(GetActiveWindow(), L"予期しないエラーが発生しました。", Title.c_str(),
                 MB_OK | MB_ICONERROR);

@@ -51,8 +51,9 @@ class TApplication {
 
   // The default error box for an exception's message; the program keeps running.
   void ShowException(const std::exception& e);
-  // Call from inside a catch block: shows the current exception.
-  void HandleException();
+  // Call from inside a catch block: shows the current exception. Never throws, so callbacks
+  // may call it from their last catch.
+  void HandleException() noexcept;
 
   // Tab, arrow keys and Enter for the controls of our forms.
   bool IsDialogMessageFor(MSG& msg);
