@@ -45,8 +45,6 @@ rtl::TDateTime WholeSecond(rtl::TDateTime value) {
 
 }  // namespace
 
-TForm2* Form2 = nullptr;
-
 TForm2::TForm2(TForm1& owner)
     : fw::TForm({kDialogCaption, 199, 119, 224, 119, false}, &owner),
       Label4(*this, 20, 36, 12, 12, L"時"),
@@ -62,7 +60,6 @@ TForm2::TForm2(TForm1& owner)
       DateTimePicker1(*this, 12, 8, 178, 20),
       Button2(*this, 112, 84, 75, 25, L"キャンセル"),
       main_(owner) {
-  Form2 = this;
   Edit4.OnChange = [this] { Edit4Change(); };
   Edit5.OnChange = [this] { Edit5Change(); };
   edit6.OnChange = [this] { edit6Change(); };
@@ -72,10 +69,6 @@ TForm2::TForm2(TForm1& owner)
   Button1.OnClick = [this] { Button1Click(); };
   Button2.OnClick = [this] { Button2Click(); };
   Created();
-}
-
-TForm2::~TForm2() {
-  if (Form2 == this) Form2 = nullptr;
 }
 
 void TForm2::FormCreate() {

@@ -22,7 +22,6 @@ class TForm2 : public fw::TForm {
  public:
   // Created hidden over its owner; the owner's mode button centres and shows it.
   explicit TForm2(TForm1& owner);
-  ~TForm2() override;
 
   fw::TLabel Label4;
   fw::TLabel Label5;
@@ -56,8 +55,5 @@ class TForm2 : public fw::TForm {
   void ShowTime(rtl::TDateTime time);
   TForm1& main_;
 };
-
-// The dialog while it exists, else null.
-extern TForm2* Form2;
 
 }  // namespace zel

@@ -35,14 +35,33 @@ void TApplication::Run(TForm& mainForm) {
   // The form may have closed itself while it was being created.
   if (!mainForm.Handle() || !IsWindow(mainForm.Handle())) return;
   mainForm.Show();
+  // Not RunUntil: the WM_QUIT the main form's end posts is taken here, as no loop outside
+  // waits for it.
   MSG msg;
-  while (GetMessageW(&msg, nullptr, 0, 0) > 0) {
-    if (!IsDialogMessageFor(msg)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
+  while (DispatchNext(msg)) {
   }
   mainForm_ = nullptr;
+}
+
+bool TApplication::RunUntil(HWND window, const std::function<bool()>& done) {
+  MSG msg;
+  while (!done() && IsWindow(window)) {
+    if (!DispatchNext(msg)) {
+      if (msg.message == WM_QUIT) PostQuitMessage(static_cast<int>(msg.wParam));
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TApplication::DispatchNext(MSG& msg) {
+  msg = MSG{};
+  if (GetMessageW(&msg, nullptr, 0, 0) <= 0) return false;
+  if (!IsDialogMessageFor(msg)) {
+    TranslateMessage(&msg);
+    DispatchMessageW(&msg);
+  }
+  return true;
 }
 
 bool TApplication::IsDialogMessageFor(MSG& msg) {
@@ -73,11 +92,13 @@ void TApplication::ShowException(const std::exception& e) {
   MessageBoxW(GetActiveWindow(), text.c_str(), Title.c_str(), MB_OK | MB_ICONERROR);
 }
 
-void TApplication::HandleException() {
+void TApplication::HandleException() noexcept {
   try {
-    throw;
-  } catch (const std::exception& e) {
-    ShowException(e);
+    try {
+      throw;
+    } catch (const std::exception& e) {
+      ShowException(e);  // it copies the message, which can run out of memory too
+    }
   } catch (...) {
     MessageBoxW(GetActiveWindow(), L"予期しないエラーが発生しました。", Title.c_str(),
                 MB_OK | MB_ICONERROR);

@@ -5,6 +5,7 @@
 #include <ole2.h>
 
 #include <exception>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -42,18 +43,26 @@ class TApplication {
 
   // Shows mainForm and runs the message loop until it closes.
   void Run(TForm& mainForm);
+  // A modal loop: runs the message loop until done() holds or window is gone, and returns true.
+  // A WM_QUIT met on the way is posted again for the outer loop, and false returned.
+  bool RunUntil(HWND window, const std::function<bool()>& done);
   // The form whose closing ends the program (set by Run).
   const TForm* MainForm() const { return mainForm_; }
 
   // The default error box for an exception's message; the program keeps running.
   void ShowException(const std::exception& e);
-  // Call from inside a catch block: shows the current exception.
-  void HandleException();
+  // Call from inside a catch block: shows the current exception. Never throws, so callbacks
+  // may call it from their last catch.
+  void HandleException() noexcept;
 
   // Tab, arrow keys and Enter for the controls of our forms.
   bool IsDialogMessageFor(MSG& msg);
 
  private:
+  // Waits for the next message and dispatches it; false, with nothing dispatched, for WM_QUIT
+  // or a failed wait.
+  bool DispatchNext(MSG& msg);
+
   TForm* mainForm_ = nullptr;
   std::unique_ptr<TOleSession> ole_;
 };

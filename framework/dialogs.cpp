@@ -102,15 +102,20 @@ void CopyToClipboard(HWND box, const std::wstring& text) {
 // modal loop shows every message to this hook before the dialog manager sees it.
 LRESULT CALLBACK CopyHook(int code, WPARAM wp, LPARAM lp) {
   const auto* msg = reinterpret_cast<const MSG*>(lp);
-  if (code == MSGF_DIALOGBOX && msg->message == WM_KEYDOWN &&
-      (msg->wParam == L'C' || msg->wParam == VK_INSERT) && GetKeyState(VK_CONTROL) < 0) {
-    const HWND root = GetAncestor(msg->hwnd, GA_ROOT);
-    for (const BoxState* st = openBoxes; st; st = st->outer) {
-      if (st->box == root) {
-        CopyToClipboard(root, CopyText(*st));
-        return TRUE;
+  try {
+    if (code == MSGF_DIALOGBOX && msg->message == WM_KEYDOWN &&
+        (msg->wParam == L'C' || msg->wParam == VK_INSERT) && GetKeyState(VK_CONTROL) < 0) {
+      // The keys go to the focused control, usually a button: its box is the one to copy.
+      const HWND root = GetAncestor(msg->hwnd, GA_ROOT);
+      for (const BoxState* st = openBoxes; st; st = st->outer) {
+        if (st->box == root) {
+          CopyToClipboard(root, CopyText(*st));
+          return TRUE;
+        }
       }
     }
+  } catch (...) {
+    Application.HandleException();
   }
   return CallNextHookEx(nullptr, code, wp, lp);
 }

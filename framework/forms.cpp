@@ -61,13 +61,6 @@ std::wstring TextOf(HWND h) {
   return s;
 }
 
-// A child's rectangle in its parent's client coordinates.
-RECT ChildRect(HWND h) {
-  RECT r = WindowRectOf(h);
-  MapWindowPoints(HWND_DESKTOP, GetParent(h), reinterpret_cast<POINT*>(&r), 2);
-  return r;
-}
-
 // The Close button's glyph: a door, drawn here so the framework needs no resource of its own.
 // Drawn on a 16-pixel grid scaled to the given size.
 HICON MakeDoorIcon(int n) {
@@ -136,13 +129,8 @@ TControl::TControl(TForm& parent, const wchar_t* className, DWORD style, DWORD e
   parent.Register(this);
 }
 
-int TControl::Left() const { return ChildRect(hwnd_).left; }
-int TControl::Top() const { return ChildRect(hwnd_).top; }
-int TControl::Width() const { return WidthOf(hwnd_); }
-int TControl::Height() const { return HeightOf(hwnd_); }
 bool TControl::Enabled() const { return IsWindowEnabled(hwnd_) != FALSE; }
 void TControl::SetEnabled(bool enabled) { EnableWindow(hwnd_, enabled ? TRUE : FALSE); }
-void TControl::SetFocus() { ::SetFocus(hwnd_); }
 void TControl::StartGroup() {
   SetWindowLongW(hwnd_, GWL_STYLE, GetWindowLongW(hwnd_, GWL_STYLE) | WS_GROUP);
 }
@@ -432,13 +420,9 @@ int TForm::Left() const { return WindowRectOf(hwnd_).left; }
 int TForm::Top() const { return WindowRectOf(hwnd_).top; }
 int TForm::Width() const { return WidthOf(hwnd_); }
 int TForm::Height() const { return HeightOf(hwnd_); }
-void TForm::SetBounds(int left, int top, int width, int height) {
-  SetWindowPos(hwnd_, nullptr, left, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
-}
 void TForm::SetPosition(int left, int top) {
   SetWindowPos(hwnd_, nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
-std::wstring TForm::Caption() const { return TextOf(hwnd_); }
 
 void TForm::AddBevel(const TBevel& bevel) { bevels_.push_back(bevel); }
 
@@ -468,20 +452,9 @@ TModalResult TForm::ShowModal() {
   ModalResult = mrNone;
   inModalLoop_ = true;
   Show();
-  MSG msg;
-  while (ModalResult == mrNone && IsWindow(hwnd_)) {
-    BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-    if (got == 0) {
-      PostQuitMessage(static_cast<int>(msg.wParam));  // leave it for the outer loop
-      if (ModalResult == mrNone) ModalResult = mrCancel;
-      break;
-    }
-    if (got < 0) break;
-    if (!Application.IsDialogMessageFor(msg)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
+  if (!Application.RunUntil(hwnd_, [this] { return ModalResult != mrNone; }) &&
+      ModalResult == mrNone)
+    ModalResult = mrCancel;
   inModalLoop_ = false;
   // Re-enable the owner before hiding, so activation returns to it and not to another program.
   if (ownerWnd) {

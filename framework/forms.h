@@ -27,7 +27,7 @@ GdiObject<HFONT> MakeFont(int height);
 enum TModalResult { mrNone = 0, mrOk = 1, mrCancel = 2, mrYes = 6, mrNo = 7 };
 
 // Base of the windowed controls. They are made from their 96-DPI design rect, scaled to their
-// form's DPI; position and size read back in the parent's client pixels as shown.
+// form's DPI.
 class TControl {
  public:
   TControl(const TControl&) = delete;
@@ -36,14 +36,9 @@ class TControl {
 
   HWND Handle() const { return hwnd_; }
   int Id() const { return id_; }
-  int Left() const;
-  int Top() const;
-  int Width() const;
-  int Height() const;
 
   bool Enabled() const;
   void SetEnabled(bool enabled);
-  void SetFocus();
   // Arrow keys stay inside a group; this control starts the next one.
   void StartGroup();
 
@@ -74,7 +69,6 @@ class TLabel : public TControl {
   TLabel(TForm& parent, int left, int top, int width, int height, const std::wstring& caption,
          bool autoSize = false);
   void SetCaption(const std::wstring& caption);
-  std::wstring Caption() const { return Text(); }
   void Rescale() override;
 
  private:
@@ -88,7 +82,6 @@ class TButton : public TControl {
   std::function<void()> OnClick;
   void Click();  // as if pressed
   void SetCaption(const std::wstring& caption) { SetText(caption); }
-  std::wstring Caption() const { return Text(); }
   void Command(WORD code) override;
 };
 
@@ -176,7 +169,6 @@ class TTimer {
   ~TTimer();
   bool Enabled() const { return enabled_; }
   void SetEnabled(bool enabled);
-  UINT Interval() const { return interval_; }
   std::function<void()> OnTimer;
   UINT_PTR Id() const { return id_; }
   void Tick();
@@ -223,10 +215,7 @@ class TForm {
   int Top() const;
   int Width() const;
   int Height() const;
-  void SetBounds(int left, int top, int width, int height);
   void SetPosition(int left, int top);
-  std::wstring Caption() const;
-  bool Enabled() const { return IsWindowEnabled(hwnd_) != FALSE; }
 
   // FormShow runs before the window first appears.
   void Show();

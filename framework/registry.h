@@ -32,7 +32,6 @@ class TRegistry {
   bool OpenKey(const std::wstring& key, bool canCreate);
   bool OpenKeyReadOnly(const std::wstring& key);
   bool KeyExists(const std::wstring& key);
-  void CloseKey() noexcept { current_.close(); }
   // The system's code for the last OpenKey/OpenKeyReadOnly that failed.
   LONG LastError() const noexcept { return lastError_; }
 

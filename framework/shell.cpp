@@ -17,14 +17,6 @@ std::wstring TDropFiles::Path(unsigned i) const {
   return s;
 }
 
-bool TItemListTraits::Close(PIDLIST_ABSOLUTE h) noexcept {
-  IMalloc* malloc = nullptr;
-  if (FAILED(SHGetMalloc(&malloc)) || !malloc) return false;
-  malloc->Free(h);
-  malloc->Release();
-  return true;
-}
-
 std::wstring ItemPath(PCIDLIST_ABSOLUTE item) {
   std::vector<wchar_t> buf(32768, L'\0');
   if (!SHGetPathFromIDListEx(item, buf.data(), static_cast<DWORD>(buf.size()), GPFIDL_DEFAULT))

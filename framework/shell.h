@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "framework/com.h"
 #include "rtl/handle.h"
 
 namespace fw {
@@ -30,11 +31,8 @@ class TDropFiles {
   rtl::THandle<TDropTraits> drop_;
 };
 
-// An item list from the shell, freed through the shell's allocator.
-struct TItemListTraits : rtl::TNullIsEmpty<PIDLIST_ABSOLUTE> {
-  static bool Close(PIDLIST_ABSOLUTE h) noexcept;
-};
-using ShellItemList = rtl::THandle<TItemListTraits>;
+// An item list from the shell.
+using ShellItemList = TaskMemory<PIDLIST_ABSOLUTE>;
 
 // The file-system path of an item at full length, or empty when it has none.
 std::wstring ItemPath(PCIDLIST_ABSOLUTE item);

@@ -6,6 +6,8 @@
 #include <cwchar>
 #include <string>
 
+#include "framework/com.h"
+
 namespace zel {
 
 namespace {
@@ -81,13 +83,13 @@ void TProgressForm::Appear() {
 
 // Where the system has it (Windows 7 on); anything missing on the way is no error.
 void TProgressForm::SetTaskbarProgress(bool busy) {
-  ITaskbarList3* taskbar = nullptr;
+  ITaskbarList3* created = nullptr;
   if (FAILED(CoCreateInstance(CLSID_TaskbarList, nullptr, CLSCTX_INPROC_SERVER, IID_ITaskbarList3,
-                              reinterpret_cast<void**>(&taskbar))))
+                              reinterpret_cast<void**>(&created))))
     return;
-  if (SUCCEEDED(taskbar->HrInit()))
-    taskbar->SetProgressState(taskbarButton_, busy ? TBPF_INDETERMINATE : TBPF_NOPROGRESS);
-  taskbar->Release();
+  const fw::ComPtr<ITaskbarList3> taskbar(created);
+  if (SUCCEEDED(taskbar.get()->HrInit()))
+    taskbar.get()->SetProgressState(taskbarButton_, busy ? TBPF_INDETERMINATE : TBPF_NOPROGRESS);
 }
 
 bool TProgressForm::HandleMessage(UINT msg, WPARAM wp, LPARAM lp, LRESULT& result) {

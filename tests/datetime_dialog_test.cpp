@@ -35,11 +35,11 @@ struct Dialog : testing::Test {
   // The main window's instant and its clock's labels.
   std::wstring Main() const {
     return rtl::FormatDateTime(L"yyyy-mm-dd hh:nn:ss.zzz ", form->ChosenDate + form->ChosenTime) +
-           form->Label3.Caption() + form->Label1.Caption();
+           form->Label3.Text() + form->Label1.Text();
   }
   void ExpectLive(bool live) {
     EXPECT_EQ(form->Timer1.Enabled(), live);
-    EXPECT_EQ(form->Button2.Caption(), live ? zel::kSpecifyCaption : zel::kCurrentCaption);
+    EXPECT_EQ(form->Button2.Text(), live ? zel::kSpecifyCaption : zel::kCurrentCaption);
   }
   // Runs the command-line batch, answering its question a while after reading the instant the
   // window holds; the file must carry exactly that instant. Returns it.
@@ -73,13 +73,14 @@ struct Dialog : testing::Test {
 TEST_F(Dialog, OpensCentredModalAndCurrentFieldsClampSpinnersDriveThemTitleBarCloseKeepsFixed) {
   const zel::TForm2 probe(*form);  // hidden; only its size is used
   // Both halves odd, one negative: truncation toward zero shows in both.
-  form->SetBounds(100, 120, probe.Width() - 5, probe.Height() + 7);
+  MoveWindow(form->Handle(), 100, 120, probe.Width() - 5, probe.Height() + 7, TRUE);
   const rtl::TDateTime before = rtl::Now(), fixed = form->StampingInstant();
   ASSERT_TRUE(InDateTimeDialog(*form, [&](zel::TForm2& dlg) {
     const rtl::TDateTime spun = Spun(dlg);  // the clock's whole second at the opening
     EXPECT_TRUE(spun > before - 1 / rtl::SecsPerDay && spun <= rtl::Now()) << Fields(dlg);
     EXPECT_EQ(Fields(dlg), rtl::FormatDateTime(L"h:n:s h:n:s yyyy-mm-dd", spun));
-    EXPECT_TRUE(!form->Enabled() && GetWindow(dlg.Handle(), GW_OWNER) == form->Handle());
+    EXPECT_TRUE(!IsWindowEnabled(form->Handle()) &&
+                GetWindow(dlg.Handle(), GW_OWNER) == form->Handle());
     EXPECT_TRUE(dlg.Left() == 100 - 2 && dlg.Top() == 120 + 3);  // trunc(-2.5), trunc(3.5)
     dlg.UpDown5.SetPosition(30);
     Type(dlg.Edit5, L"75");  // "7", then "75" is pulled back to the maximum
@@ -97,7 +98,7 @@ TEST_F(Dialog, OpensCentredModalAndCurrentFieldsClampSpinnersDriveThemTitleBarCl
     EXPECT_EQ(clicked, L"31 30 ") << "from the spinner's own position";
     PostMessageW(dlg.Handle(), WM_SYSCOMMAND, SC_CLOSE, 0);
   }));
-  EXPECT_TRUE(form->Enabled());
+  EXPECT_TRUE(IsWindowEnabled(form->Handle()));
   ExpectLive(false);
   Pump(700);  // past two ticks' time
   EXPECT_EQ(Main(), held);

@@ -40,6 +40,23 @@ TEST(MessageDialog, KeysTitleBarCloseAndTheFocusedButtonGiveTheDocumentedAnswers
   TestForm form;
   const std::vector<std::wstring> ok{L"OK"}, okCancel{L"OK", L"キャンセル"},
       yesNo{L"はい(&Y)", L"いいえ(&N)"};
+  // Ctrl+C where the keys go while a box shows, its focused button; the clipboard read after.
+  std::wstring copied;
+  const Step copyThenEscape = [&copied, typed = false](HWND box) mutable {
+    BYTE keys[256] = {};
+    keys[VK_CONTROL] = typed ? 0 : 0x80;  // held for the C, let go after
+    SetKeyboardState(keys);
+    const HWND focus = GetFocus();
+    if (GetParent(focus) != box || !OpenClipboard(nullptr)) return false;
+    if (!typed) {
+      EmptyClipboard(), CloseClipboard();
+      return !(typed = PostMessageW(focus, WM_KEYDOWN, L'C', 1));
+    }
+    const HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    if (const auto* text = static_cast<const wchar_t*>(GlobalLock(data))) copied = text;
+    GlobalUnlock(data), CloseClipboard();
+    return Answer(box, Key::Escape);
+  };
   const struct {
     unsigned buttons;
     Step step;
@@ -54,6 +71,7 @@ TEST(MessageDialog, KeysTitleBarCloseAndTheFocusedButtonGiveTheDocumentedAnswers
       // Dismissing a question must never carry it out.
       {fw::mbYes | fw::mbNo, Press(Key::TitleBarClose), fw::mrNo, yesNo},
       {fw::mbYes | fw::mbNo, kNoThenEnter, fw::mrNo, yesNo},
+      {fw::mbOK | fw::mbCancel, copyThenEscape, fw::mrCancel, okCancel},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(&c - cases);
@@ -66,6 +84,9 @@ TEST(MessageDialog, KeysTitleBarCloseAndTheFocusedButtonGiveTheDocumentedAnswers
     EXPECT_TRUE(box.owner == form.Handle() && box.rect.left == form.Left() + 10 &&
                 box.rect.top == form.Top() + 10);
   }
+  const std::wstring rule = L"---------------------------\r\n";
+  EXPECT_EQ(copied, rule + L"Zelvoran\r\n" + rule + L"質問\r\n" + rule + L"OK   キャンセル   \r\n" + rule)
+      << "as Windows' own boxes copy themselves";
 }
 
 TEST(Dispatch, AnExceptionFromAHandlerOrATimerTickIsShownAndTheWindowGoesOn) {

@@ -17,7 +17,13 @@ namespace {
 
 const unsigned long long kOld = TicksOf(2000, 1, 1, 0, 0, 0, 0);
 
-std::vector<int> Place(const fw::TControl& c) { return {c.Left(), c.Top(), c.Width(), c.Height()}; }
+// Where the control is in its form's client area, and its size.
+std::vector<int> Place(const fw::TControl& c) {
+  RECT r{};
+  GetWindowRect(c.Handle(), &r);
+  MapWindowPoints(HWND_DESKTOP, GetParent(c.Handle()), reinterpret_cast<POINT*>(&r), 2);
+  return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
 
 struct MainWindow : testing::Test {
   void SetUp() override { TearDown(); }
@@ -100,7 +106,7 @@ TEST(MainWindowAt144Dpi, IsTheDesignScaledByOneAndAHalf) {
 TEST_F(MainWindow, ArrowKeysStayInsideTheRadioPair) {
   zel::TForm1& f = StartWith({});
   f.Show();
-  f.RadioButton1.SetFocus();
+  SetFocus(f.RadioButton1.Handle());
   // Tab leaves the pair for Button2; arrows from there never come back into it.
   for (auto [key, to] : std::vector<std::pair<WPARAM, const fw::TControl*>>{
            {VK_DOWN, &f.RadioButton2}, {VK_UP, &f.RadioButton1}, {VK_RIGHT, &f.RadioButton2},

@@ -35,6 +35,17 @@ constexpr DWORD kBoxBoundMs = 10000;  // the longest a box may stay open
 std::function<void()> dialogTick;
 void CALLBACK DialogTick(HWND, UINT, UINT_PTR, DWORD) { dialogTick(); }
 
+// The date-time dialog this thread shows, found as the user sees it: by its title.
+zel::TForm2* ShownDateTimeDialog() {
+  for (HWND h = nullptr; (h = FindWindowExW(nullptr, h, L"ZelvoranForm", zel::kDialogCaption));) {
+    if (GetWindowThreadProcessId(h, nullptr) == GetCurrentThreadId() && IsWindowVisible(h))
+      // Each form's object is kept with its window.
+      return dynamic_cast<zel::TForm2*>(
+          reinterpret_cast<fw::TForm*>(GetWindowLongPtrW(h, GWLP_USERDATA)));
+  }
+  return nullptr;
+}
+
 SeenBox Describe(HWND box) {
   SeenBox b{GetWindow(box, GW_OWNER), TextOf(box), L"", {}, {}};
   GetWindowRect(box, &b.rect);
@@ -158,9 +169,10 @@ HGLOBAL ShellDrop(const std::vector<std::wstring>& paths) {
 bool InDateTimeDialog(zel::TForm1& form, std::function<void(zel::TForm2&)> action) {
   int stage = 0;  // 1: in the action, whose own boxes run this timer too; 2: done with it
   dialogTick = [&] {
-    if (stage == 1 || !zel::Form2 || !zel::Form2->Visible()) return;
-    if (stage++ == 0 && action) action(*zel::Form2);
-    else PostMessageW(zel::Form2->Handle(), WM_CLOSE, 0, 0);
+    zel::TForm2* const dialog = stage == 1 ? nullptr : ShownDateTimeDialog();
+    if (!dialog) return;
+    if (stage++ == 0 && action) action(*dialog);
+    else PostMessageW(dialog->Handle(), WM_CLOSE, 0, 0);
     stage = 2;
   };
   const UINT_PTR timer = SetTimer(nullptr, 0, 50, DialogTick);
