@@ -238,20 +238,7 @@ void TForm1::BatchStarted() {
 // A modal loop of its own: everything keeps running until the batch has ended and its report
 // has been answered.
 void TForm1::WaitForBatch() {
-  const HWND self = Handle();
-  MSG msg;
-  while (BatchRunning() && IsWindow(self)) {
-    const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
-    if (got == 0) {
-      PostQuitMessage(static_cast<int>(msg.wParam));  // left for the outer loop
-      return;
-    }
-    if (got < 0) return;
-    if (!fw::Application.IsDialogMessageFor(msg)) {
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-  }
+  fw::Application.RunUntil(Handle(), [this] { return !BatchRunning(); });
 }
 
 void TForm1::BatchEnded() {
