@@ -9,7 +9,8 @@
 // and left for later runs). On a shared machine single rounds vary a lot; the ratio of the
 // fastest runs is printed beside the median of the per-round ratios. Targets: wide and flat
 // at most 0.85, deep at most 1.05; memory growth on the flat tree within 1 MiB of the
-// one-thread walker's; the batch at most 1.05 of the walker alone; the walker with its
+// one-thread walker's; the batch at most 1.05 of the walker alone; on a simulated share
+// (--share <folder>: an existing tree, see scripts/bench --share) at most 0.35; the walker with its
 // journal at most 1.10 of the walker alone.
 #include <windows.h>
 #include <psapi.h>
@@ -105,6 +106,30 @@ Tree MakeDeep(const std::wstring& base, int depth) {
   for (int i = 0; i < depth; ++i) {
     MakeDir(dir += L"\\d");
     MakeFiles(dir, 1);
+  }
+  return t;
+}
+
+// A tree made elsewhere (the simulated share's), counted.
+Tree Existing(const char* name, const std::wstring& root) {
+  Tree t{name, root};
+  std::vector<std::wstring> folders{root};
+  while (!folders.empty()) {
+    const std::wstring dir = folders.back();
+    folders.pop_back();
+    ++t.folders;
+    WIN32_FIND_DATAW d;
+    HANDLE find = FindFirstFileW(Extended(dir + L"\\*").c_str(), &d);
+    if (find == INVALID_HANDLE_VALUE) Die("FindFirstFileW", dir);
+    do {
+      const std::wstring n = d.cFileName;
+      if (n == L"." || n == L"..") continue;
+      if (d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+        folders.push_back(dir + L"\\" + n);
+      else
+        ++t.files;
+    } while (FindNextFileW(find, &d));
+    FindClose(find);
   }
   return t;
 }
@@ -260,12 +285,15 @@ void Check(const zel::TStampResult& r, std::size_t expected, const char* who, co
   }
 }
 
+unsigned gPoolSize = 0;  // the stamping threads the last walk ended with
+
 double TimeWalker(const Tree& t, bool folders, rtl::TDateTime instant) {
   const zel::TBatch b = BatchFor(t.root, folders, instant, gThreads);
   zel::TBatchProgress progress;
   const double start = Now();
   const zel::TStampResult r = zel::RunBatch(b, progress);
   const double seconds = Now() - start;
+  gPoolSize = r.Threads;
   Check(r, t.files + (folders ? t.folders : 0), "walker", t);
   return seconds;
 }
@@ -514,12 +542,16 @@ int wmain(int argc, wchar_t** argv) {
   int rounds = 9;
   bool big = false, journalOnly = false;
   std::wstring only;  // wide, flat or deep: that tree alone
-  std::wstring base;
+  std::wstring base, share;
+  bool roundsGiven = false;
   for (int i = 1; i < argc; ++i) {
     const std::wstring arg = argv[i];
     if (arg == L"--big") big = true;
     else if (arg == L"--journal") journalOnly = true;
-    else if (arg == L"--rounds" && i + 1 < argc) rounds = std::max(1, _wtoi(argv[++i]));
+    else if (arg == L"--rounds" && i + 1 < argc) {
+      rounds = std::max(1, _wtoi(argv[++i]));
+      roundsGiven = true;
+    } else if (arg == L"--share" && i + 1 < argc) share = argv[++i];
     else if (arg == L"--only" && i + 1 < argc) only = argv[++i];
     else if (arg == L"--threads" && i + 1 < argc)
       gThreads = static_cast<unsigned>(_wtoi(argv[++i]));
@@ -530,6 +562,21 @@ int wmain(int argc, wchar_t** argv) {
   }
   if (base.empty()) base = rtl::TempDirectory() + L"\\zel_bench_" + std::to_wstring(GetTickCount());
   if (!gKeep || !rtl::DirectoryExists(base)) MakeDir(base);
+
+  if (!share.empty()) {
+    // Every call waits on the "server": a floor round takes many seconds.
+    if (!roundsGiven) rounds = 3;
+    const Tree t = Existing("share", share);
+    const Tree warmUp{"warm-up", base + L"\\warm-up"};
+    if (MakeRoot(warmUp)) MakeFiles(warmUp.root, 10);
+    std::printf("share: %u files in %u folders on the simulated share; %d rounds\n",
+                static_cast<unsigned>(t.files), static_cast<unsigned>(t.folders - 1), rounds);
+    std::fflush(stdout);
+    Measure(t, false, rounds, warmUp.root);
+    std::printf("share: the pool ended with %u stamping threads (target: ratio at most 0.35)\n",
+                gPoolSize);
+    return 0;
+  }
 
   double start = Now();
   std::vector<Tree> trees;

@@ -68,6 +68,7 @@ struct TStampResult {
   std::vector<TStampFailure> Failures;  // the first MaxFailures failures, in walk order
   bool Stopped = false;        // a stop was asked for before every target was done
   bool JournalLost = false;    // the undo journal could not be kept: not undoable
+  unsigned Threads = 0;        // the stamping threads it ended with beside the walking one
   static constexpr std::size_t MaxFailures = 10;
 };
 

@@ -180,6 +180,7 @@ class Batch {
   // From the walking thread once every target is walked: waits for the stamping threads,
   // closes the journal, and gives the result. A thread's exception comes out here.
   TStampResult Finish() {
+    const unsigned threads = started_;
     Join();
     TStampResult r;
     r.JournalLost = !journal_.End();
@@ -189,6 +190,7 @@ class Batch {
               [](const Failure& a, const Failure& b) { return a.seq < b.seq; });
     for (Failure& f : failures_) r.Failures.push_back(std::move(f.failure));
     r.Stopped = stopped_;
+    r.Threads = threads;
     if (error_.load()) std::rethrow_exception(exception_);
     return r;
   }
