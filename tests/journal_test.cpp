@@ -63,7 +63,8 @@ TEST_F(Journal, UndoPutsBackExactlyTheTimesThatStillCarryTheBatchTime) {
   // The subfolder named again: its entries come twice, the second time with the batch's time.
   Batch({dir_.path(), dir_ / L"sub"});
   for (const std::wstring& p : all) EXPECT_TRUE(Stamped(p)) << p;
-  tg::SetLocalTimes(all[5], 2022, 2, 2, 2, 2, 2, 2);  // another writer
+  // Another writer, a second later: only FAT's rounding would take that for the batch's time.
+  tg::SetLocalTimes(all[5], 2021, 7, 15, 6, 0, 1, 0);
   before.push_back(tg::Times(all[5], 2));
   ASSERT_TRUE(DeleteFileW(all[6].c_str()));  // which moves the folder's time too
   const std::wstring text = zel::UndoReportText(Undo());
@@ -188,6 +189,20 @@ TEST_F(JournalTree, AStoppedUndoSaysSoAndTheNextPutsBackTheRest) {
   EXPECT_EQ(zel::UndoReportText(next.Run(again)),
             L"元に戻しました\r\n元に戻したもの：" + std::to_wstring(mid.stamped) + L"件");
   EXPECT_EQ(Count().old, files_.size());
+}
+
+// A journal that fills its disk midway is removed, so no undo puts back a part of the batch.
+TEST_F(JournalTree, AJournalThatCouldNotBeKeptLeavesNothingToUndo) {
+  const std::wstring disk = tg::UnixPath(appData_.path()), under = appData_ / L"under";
+  tg::WriteFile(under);  // hidden while the small disk is mounted over it
+  const auto mounted = [&] { return GetFileAttributesW(under.c_str()) == INVALID_FILE_ATTRIBUTES; };
+  if (!tg::RunUnix(L"Z:\\bin\\mount", L"-t tmpfs -o size=16k zel " + disk, mounted))
+    GTEST_SKIP() << "no disk can be mounted here";
+  const zel::TStampResult r = Batch({dir_.path()});
+  const zel::TUndo::TState after = zel::TUndo(zel::JournalFile()).State;
+  EXPECT_TRUE(tg::RunUnix(L"Z:\\bin\\umount", disk, [&] { return !mounted(); }));
+  EXPECT_TRUE(r.JournalLost);
+  EXPECT_EQ(after, zel::TUndo::Nothing);
 }
 
 // A batch ended hard partway (its process killed, as by the task manager or a crash): every file

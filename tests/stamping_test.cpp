@@ -327,6 +327,30 @@ TEST_F(Stamping, AnInstantBefore1601IsAFailureForEveryTargetNotAnException) {
   EXPECT_EQ(Failed(r), (Failures{{f, R::CannotSetTime}, {root_, R::CannotSetTime}}));
 }
 
+// What the user reads after a real batch, stopped or not: each failure with its reason in words.
+TEST_F(Stamping, TheReportNamesEachFailureInWordsAlsoWhenStopped) {
+  const std::wstring gone = root_ + L"\\gone\\f.txt", ro = File(L"ro", FILE_ATTRIBUTE_READONLY);
+  zel::TStampResult r = Stamp({gone, ro}, kInstant, false);
+  const std::wstring when = L"2021/07/15 10:15:31", failures = L"\r\n\r\n変更できなかったもの：2件\r\n" +
+                                                                gone + L"（見つかりません）\r\n" + ro + L"（読み取り専用）";
+  EXPECT_EQ(zel::ReportText(when, r), when + L"に変更できませんでした" + failures);
+  r.Stopped = true;
+  EXPECT_EQ(zel::ReportText(when, r), when + L"への変更を中止しました\r\n変更したもの：0件" + failures);
+}
+
+// Beside a program whose folder cannot be written, each run writes a file of its own in the
+// temporary folder, so no scratch file left there (by another copy) is overwritten.
+TEST(Calibration, ElsewhereTheScratchFileIsAFreshOneInTheTemporaryFolder) {
+  const std::wstring exe = rtl::TempDirectory() + L"\\no such folder\\zelvoran.exe";
+  const zel::TCalibration first = zel::Calibrate(exe), second = zel::Calibrate(exe);
+  EXPECT_EQ(first.Message + second.Message, L"");
+  EXPECT_NE(first.ScratchFile, second.ScratchFile);
+  for (const std::wstring& f : {first.ScratchFile, second.ScratchFile}) {
+    EXPECT_EQ(rtl::ExtractFileDir(f), rtl::TempDirectory());
+    EXPECT_TRUE(rtl::RemoveFile(f)) << f;
+  }
+}
+
 // Berlin's and New York's hours skipped in spring and repeated in autumn: no failure, and a
 // stored time one of the zone's two offsets gives.
 TEST_F(Stamping, ATimeSkippedOrRepeatedByASwitchIsStoredAsTheSystemResolvesIt) {

@@ -30,6 +30,8 @@ TIME_ZONE_INFORMATION Rules(WORD year) {
 const auto WineUnixName = reinterpret_cast<char*(CDECL*)(const wchar_t*)>(reinterpret_cast<void*>(
     GetProcAddress(GetModuleHandleW(L"kernel32"), "wine_get_unix_file_name")));
 
+}  // namespace
+
 std::wstring UnixPath(const std::wstring& path) {
   char* name = WineUnixName ? WineUnixName(path.c_str()) : nullptr;
   if (name == nullptr) return {};
@@ -39,8 +41,6 @@ std::wstring UnixPath(const std::wstring& path) {
   return wide;
 }
 
-// A Unix program run to make what Wine's own calls cannot (RemoveDirectoryW on a folder link
-// removes its target); true once done() holds: the process handles cannot be waited for.
 bool RunUnix(const std::wstring& program, const std::wstring& arguments,
              const std::function<bool()>& done) {
   std::wstring commandLine = program + L" " + arguments;
@@ -60,7 +60,6 @@ bool RunUnix(const std::wstring& program, const std::wstring& arguments,
     if (done()) return true;
   return false;
 }
-}  // namespace
 
 TempDir::TempDir() {
   wchar_t base[MAX_PATH];

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,13 @@ unsigned long long LocalTicks(const FILETIME& stored);
 void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi, int s, int ms);
 // The FILETIME (no zone conversion) of a wall-clock reading.
 unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms);
+
+// A Unix program run to make what Wine's own calls cannot (RemoveDirectoryW on a folder link
+// removes its target, a disk cannot be mounted); true once done() holds: the process handles
+// cannot be waited for. UnixPath is a path's Unix name, empty when there is none.
+bool RunUnix(const std::wstring& program, const std::wstring& arguments,
+             const std::function<bool()>& done);
+std::wstring UnixPath(const std::wstring& path);
 
 // A symbolic link at link to target (file or folder), made with Z:\bin\ln under Wine, whose
 // CreateSymbolicLinkW makes nothing.
