@@ -86,7 +86,6 @@ class TJournal {
   // Closes the journal; false when an entry could not be kept, so the batch cannot be undone
   // (what was written is removed, so no undo puts back only a part).
   bool End();
-  bool Keeping() const { return !path_.empty(); }
 
  private:
   bool Open();

@@ -124,10 +124,6 @@ unsigned StampingThreads(unsigned requested);
 // second (rate now, rateBefore the step's; 0 before the first step); up to 16. Never fewer.
 unsigned PoolSizeAfter(unsigned threads, double rate, double rateBefore);
 
-// Whether the file ids of two listed folders tell them apart without opening either; 0 is an
-// id the listing did not give (Wine gives none).
-bool ListedIdsDiffer(long long a, long long b);
-
 // The completion report of a batch; instantText is DateTimeToStr(instant).
 std::wstring ReportText(const std::wstring& instantText, const TStampResult& r);
 // Its list of what could not be changed, empty when nothing failed.

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <cstring>
 #include <deque>
 #include <exception>
 #include <memory>
@@ -45,6 +46,17 @@ bool IsLink(const FILE_ID_BOTH_DIR_INFO& entry) {
   if ((entry.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return false;
   return entry.EaSize == 0 || IsReparseTagNameSurrogate(entry.EaSize);
 }
+
+// Windows 8's FILE_ID_INFO, which the Windows 7 headers this program builds against hide.
+struct IdInfo {
+  ULONGLONG volume;
+  BYTE fileId[16];
+};
+const auto kFileIdInfo = static_cast<FILE_INFO_BY_HANDLE_CLASS>(18);
+
+// Whether the file ids of two listed folders tell them apart without opening either; 0 is an
+// id the listing did not give.
+bool ListedIdsDiffer(long long a, long long b) { return a != 0 && b != 0 && a != b; }
 
 // A folder of the walk. It lives until everything inside it is done, possibly on a stamping
 // thread, and then has its own time written.
@@ -451,7 +463,7 @@ class Walker {
     std::size_t length = 0;               // of path_ for this folder
     LONGLONG fileId = 0;                  // from the parent's listing; 0 when unknown
     bool identified = false;              // volume and index below are read
-    DWORD volume = 0, indexHigh = 0, indexLow = 0;
+    ULONGLONG volume = 0, index[2] = {};
   };
 
   void Target() {
@@ -572,17 +584,26 @@ class Walker {
     return name;
   }
 
+  // The volume and the file id. FileIdInfo (Windows 8 on) first: under Wine it is one fstat,
+  // where GetFileInformationByHandle asks the mount manager for the volume, which made a deep
+  // tree's walk a quarter slower than the bare loop.
   bool Identify(Frame& frame) {
     if (!frame.identified) {
+      const HANDLE h = frame.folder->handle.get();
+      IdInfo id;
       BY_HANDLE_FILE_INFORMATION info;
-      if (!GetFileInformationByHandle(frame.folder->handle.get(), &info)) return false;
-      frame.volume = info.dwVolumeSerialNumber;
-      frame.indexHigh = info.nFileIndexHigh;
-      frame.indexLow = info.nFileIndexLow;
+      if (GetFileInformationByHandleEx(h, kFileIdInfo, &id, sizeof id)) {
+        frame.volume = id.volume;
+        std::memcpy(frame.index, id.fileId, sizeof frame.index);
+      } else if (GetFileInformationByHandle(h, &info)) {
+        frame.volume = info.dwVolumeSerialNumber;
+        frame.index[0] = static_cast<ULONGLONG>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+        frame.index[1] = 0;
+      } else {
+        return false;
+      }
       frame.identified = true;
-      if (frame.fileId == 0)
-        frame.fileId = static_cast<LONGLONG>(static_cast<ULONGLONG>(info.nFileIndexHigh) << 32 |
-                                             info.nFileIndexLow);
+      if (frame.fileId == 0) frame.fileId = static_cast<LONGLONG>(frame.index[0]);
     }
     return true;
   }
@@ -595,7 +616,7 @@ class Walker {
       // The file ids from the listings are the file indexes; different ones settle it.
       if (ListedIdsDiffer(frame.fileId, f.fileId)) continue;
       if (!Identify(frame) || !Identify(f)) return true;
-      if (f.indexLow == frame.indexLow && f.indexHigh == frame.indexHigh &&
+      if (f.index[0] == frame.index[0] && f.index[1] == frame.index[1] &&
           f.volume == frame.volume)
         return true;
     }
@@ -655,8 +676,6 @@ class Walker {
 };
 
 }  // namespace
-
-bool ListedIdsDiffer(long long a, long long b) { return a != 0 && b != 0 && a != b; }
 
 unsigned PoolSizeAfter(unsigned threads, double rate, double rateBefore) {
   if (threads >= kMaxThreads || (rateBefore > 0 && rate < rateBefore * 1.1)) return threads;

@@ -5,6 +5,7 @@
 
 #include <future>
 #include <thread>
+#include <vector>
 
 #include "framework/application.h"
 #include "rtl/locale_win.h"
@@ -86,6 +87,17 @@ TEST_F(Batch, ADropRunsWhileTheWindowAnswersAndHoldsItsClockUntilItEndsOrIsStopp
     const HGLOBAL second = ShellDrop({tree->path()});  // released unasked, no second batch
     PostMessageW(r.form.Handle(), WM_DROPFILES, WPARAM(second), 0);
     PumpUntil([&] { return GlobalSize(second) == 0; });
+    // Nor does an undo start: its menu item is greyed, and Ctrl+Z, as the loop meets it, asks
+    // nothing (the boxes compared below).
+    EXPECT_TRUE(GetMenuState(GetSystemMenu(r.form.Handle(), FALSE), zel::kUndoCommand,
+                             MF_BYCOMMAND) & MF_GRAYED);
+    BYTE keys[256] = {};
+    keys[VK_CONTROL] = 0x80;
+    SetKeyboardState(keys);
+    MSG z{r.form.Handle(), WM_KEYDOWN, 'Z', 0, 0, {}};
+    EXPECT_TRUE(fw::Application.IsDialogMessageFor(z));
+    SetKeyboardState(std::vector<BYTE>(256).data());
+    SendMessageW(r.form.Handle(), WM_SYSCOMMAND, zel::kUndoCommand, 0);
     ASSERT_TRUE(r.form.BatchRunning()) << "all of the above while the batch ran";
     if (stop) stop(r.progress);
 
@@ -98,6 +110,8 @@ TEST_F(Batch, ADropRunsWhileTheWindowAnswersAndHoldsItsClockUntilItEndsOrIsStopp
     // The second drop asked nothing.
     EXPECT_EQ(r.driver.texts(), (Texts{zel::kAskToStamp, rtl::DateTimeToStr(r.read) + report}));
     EXPECT_TRUE(r.form.Button1.Enabled() && r.form.Timer1.Enabled() && !r.Progress());
+    EXPECT_FALSE(GetMenuState(GetSystemMenu(r.form.Handle(), FALSE), zel::kUndoCommand,
+                              MF_BYCOMMAND) & MF_GRAYED);
   }
 }
 

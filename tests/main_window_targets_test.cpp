@@ -140,13 +140,3 @@ TEST(MainWindowTargets, DropsPickersAndTheCommandLineStampWhatTheyNameAndARefusa
   EXPECT_FALSE(rtl::FileExists(t.missing));
   EXPECT_EQ(std::filesystem::current_path(), cwd);  // the file dialog left it alone
 }
-
-TEST(MainWindowTargets, ASecondBatchReportsOnlyItsOwnFailures) {
-  Tree t;
-  Window w(false, false);
-  ModalDriver driver(std::vector<Step>(4, Press(Key::Enter)));
-  w.Drop({t.file, t.missing});
-  w.Drop({t.foreign});
-  EXPECT_EQ(driver.texts(),
-            (Texts{zel::kAskToStamp, Report(true, t.missing), zel::kAskToStamp, Report(true)}));
-}
