@@ -91,12 +91,7 @@ TEST_F(Batch, ADropRunsWhileTheWindowAnswersAndHoldsItsClockUntilItEndsOrIsStopp
     // nothing (the boxes compared below).
     EXPECT_TRUE(GetMenuState(GetSystemMenu(r.form.Handle(), FALSE), zel::kUndoCommand,
                              MF_BYCOMMAND) & MF_GRAYED);
-    BYTE keys[256] = {};
-    keys[VK_CONTROL] = 0x80;
-    SetKeyboardState(keys);
-    MSG z{r.form.Handle(), WM_KEYDOWN, 'Z', 0, 0, {}};
-    EXPECT_TRUE(fw::Application.IsDialogMessageFor(z));
-    SetKeyboardState(std::vector<BYTE>(256).data());
+    EXPECT_TRUE(PressCtrl(r.form.Handle(), 'Z'));
     SendMessageW(r.form.Handle(), WM_SYSCOMMAND, zel::kUndoCommand, 0);
     ASSERT_TRUE(r.form.BatchRunning()) << "all of the above while the batch ran";
     if (stop) stop(r.progress);

@@ -15,11 +15,10 @@ using Rows = std::vector<std::pair<std::wstring, std::wstring>>;
 
 }  // namespace
 
-TEST(RtlFormatDateTime, FieldsLiteralsAndMinutesAfterHours) {
+// The main window's two patterns.
+TEST(RtlFormatDateTime, FieldsAndLiterals) {
   for (const auto& [pattern, text] : Rows{
-           {L"yyyy\"年\" m\"月\" d\"日\"", L"2024年 3月 5日"}, {L"h\"時\" n\"分\" s\"秒\"", L"7時 8分 9秒"},
-           {L"yy/mm/dd hh:nn:ss.zzz z", L"24/03/05 07:08:09.045 45"},
-           {L"hh:mm m 'mm' \"h\"", L"07:08 3 mm h"}, {L"h'時'm'分'", L"7時8分"}}) {
+           {L"yyyy\"年\" m\"月\" d\"日\"", L"2024年 3月 5日"}, {L"h\"時\" n\"分\" s\"秒\"", L"7時 8分 9秒"}}) {
     SCOPED_TRACE(pattern);
     EXPECT_EQ(FormatDateTime(pattern, Morning), text);
   }
@@ -42,10 +41,10 @@ TEST(RtlStrToInt, AcceptsOnlyASignedDecimal) {
     EXPECT_THROW(StrToInt(bad), EConvertError) << bad;
 }
 
+// Of the program's own full name, as the system gives it.
 TEST(RtlExtractFileDir, KeepsRootsWhole) {
   for (const auto& [path, dir] : Rows{
-           {L"C:\\a\\b.exe", L"C:\\a"}, {L"C:\\b.exe", L"C:\\"}, {L"C:\\", L"C:\\"}, {L"C:b.exe", L"C:"},
-           {L"b.exe", L""}, {L"\\b.exe", L"\\"}, {L"C:\\a\\\\b.exe", L"C:\\a"}, {L"C:/a/b.exe", L"C:/a"},
+           {L"C:\\a\\b.exe", L"C:\\a"}, {L"C:\\b.exe", L"C:\\"},
            {L"\\\\srv\\share\\a\\b.txt", L"\\\\srv\\share\\a"}, {L"\\\\srv\\share\\b.txt", L"\\\\srv\\share"},
            {L"\\\\?\\C:\\b.txt", L"\\\\?\\C:\\"}, {L"\\\\?\\UNC\\srv\\share\\b.txt", L"\\\\?\\UNC\\srv\\share"}})
     EXPECT_EQ(ExtractFileDir(path), dir) << path;

@@ -1,17 +1,11 @@
 // tests/rtl_win_test.cpp
-// The Windows half of the run-time routines, against the real locale and paths.
+// The Windows half of the run-time routines, against real paths.
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include "rtl/files_win.h"
-#include "rtl/locale_win.h"
 
 using namespace rtl;
-
-// Day names start at Sunday, as the run-time library's do; the locale's own list starts at Monday.
-TEST(RtlWinLocale, DayNamesStartAtSunday) {
-  EXPECT_EQ(FormatSettings().LongDayNames[0] + FormatSettings().ShortDayNames[1], L"日曜日月");
-}
 
 // The user's path made whole, then taken name by name; a \\?\ name as it is, and back.
 TEST(RtlWinPaths, EveryPathGetsItsExactNameAndBack) {

@@ -52,10 +52,7 @@ bool RunUnix(const std::wstring& program, const std::wstring& arguments,
     return false;
   // For a Unix program Wine gives no process handle and a stray value in hThread: seen equal
   // to this process's standard output, whose later output closing it lost.
-  if (pi.hProcess != nullptr) {
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-  }
+  if (pi.hProcess != nullptr) CloseHandle(pi.hThread), CloseHandle(pi.hProcess);
   for (int i = 0; i < 200; ++i, Sleep(50))
     if (done()) return true;
   return false;
@@ -95,12 +92,10 @@ std::vector<unsigned long long> Times(const std::wstring& path, std::size_t n) {
   return {t, t + n};
 }
 
-FILETIME CreationTime(const std::wstring& path) { return FromTicks(Times(path)[0]); }
 FILETIME WriteTime(const std::wstring& path) { return FromTicks(Times(path)[1]); }
 
 unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms) {
-  const SYSTEMTIME st = {static_cast<WORD>(y), static_cast<WORD>(mo), 0, static_cast<WORD>(d),
-                        static_cast<WORD>(h), static_cast<WORD>(mi), static_cast<WORD>(s), static_cast<WORD>(ms)};
+  const SYSTEMTIME st = {WORD(y), WORD(mo), 0, WORD(d), WORD(h), WORD(mi), WORD(s), WORD(ms)};
   FILETIME ft{};
   SystemTimeToFileTime(&st, &ft);
   return Ticks(ft);

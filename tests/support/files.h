@@ -32,7 +32,6 @@ void MakeDir(const std::wstring& path);
 void SetOldTimes(const std::wstring& path);
 // Creation, modification and access time in 100 ns units since 1601; the first n of them.
 std::vector<unsigned long long> Times(const std::wstring& path, std::size_t n = 3);
-FILETIME CreationTime(const std::wstring& path);
 FILETIME WriteTime(const std::wstring& path);
 using rtl::Ticks;
 // A stored time as a viewer shows it: local by the zone's rules for its own date.

@@ -35,17 +35,6 @@ constexpr DWORD kBoxBoundMs = 10000;  // the longest a box may stay open
 std::function<void()> dialogTick;
 void CALLBACK DialogTick(HWND, UINT, UINT_PTR, DWORD) { dialogTick(); }
 
-// The date-time dialog this thread shows, found as the user sees it: by its title.
-zel::TForm2* ShownDateTimeDialog() {
-  for (HWND h = nullptr; (h = FindWindowExW(nullptr, h, L"ZelvoranForm", zel::kDialogCaption));) {
-    if (GetWindowThreadProcessId(h, nullptr) == GetCurrentThreadId() && IsWindowVisible(h))
-      // Each form's object is kept with its window.
-      return dynamic_cast<zel::TForm2*>(
-          reinterpret_cast<fw::TForm*>(GetWindowLongPtrW(h, GWLP_USERDATA)));
-  }
-  return nullptr;
-}
-
 SeenBox Describe(HWND box) {
   SeenBox b{GetWindow(box, GW_OWNER), TextOf(box), L"", {}, {}};
   GetWindowRect(box, &b.rect);
@@ -169,10 +158,14 @@ HGLOBAL ShellDrop(const std::vector<std::wstring>& paths) {
 bool InDateTimeDialog(zel::TForm1& form, std::function<void(zel::TForm2&)> action) {
   int stage = 0;  // 1: in the action, whose own boxes run this timer too; 2: done with it
   dialogTick = [&] {
-    zel::TForm2* const dialog = stage == 1 ? nullptr : ShownDateTimeDialog();
-    if (!dialog) return;
+    HWND h = nullptr;  // the dialog this thread shows, found as the user sees it: by its title
+    while (stage != 1 && (h = FindWindowExW(nullptr, h, L"ZelvoranForm", zel::kDialogCaption)) &&
+           (GetWindowThreadProcessId(h, nullptr) != GetCurrentThreadId() || !IsWindowVisible(h))) {}
+    if (!h) return;
+    // Each form's object is kept with its window.
+    auto* dialog = dynamic_cast<zel::TForm2*>(reinterpret_cast<fw::TForm*>(GetWindowLongPtrW(h, GWLP_USERDATA)));
     if (stage++ == 0 && action) action(*dialog);
-    else PostMessageW(dialog->Handle(), WM_CLOSE, 0, 0);
+    else PostMessageW(h, WM_CLOSE, 0, 0);
     stage = 2;
   };
   const UINT_PTR timer = SetTimer(nullptr, 0, 50, DialogTick);
@@ -180,6 +173,16 @@ bool InDateTimeDialog(zel::TForm1& form, std::function<void(zel::TForm2&)> actio
   form.Button2.Click();
   KillTimer(nullptr, timer);
   return stage > 0;
+}
+
+bool PressCtrl(HWND to, WPARAM key) {
+  BYTE keys[256] = {};
+  keys[VK_CONTROL] = 0x80;
+  SetKeyboardState(keys);
+  MSG m{to, WM_KEYDOWN, key, 0, 0, {}};
+  const bool taken = fw::Application.IsDialogMessageFor(m);
+  SetKeyboardState(std::vector<BYTE>(256).data());  // Ctrl let go
+  return taken;
 }
 
 }  // namespace testgui

@@ -75,5 +75,7 @@ HGLOBAL ShellDrop(const std::vector<std::wstring>& paths);
 // inside its modal loop (the action may open and answer boxes); a dialog the action leaves open
 // is closed with WM_CLOSE, so a failing test cannot hang. Returns whether the dialog showed.
 bool InDateTimeDialog(zel::TForm1& form, std::function<void(zel::TForm2&)> action);
+// Ctrl held with the key, handed on as the program's message loop meets it; whether it took it.
+bool PressCtrl(HWND to, WPARAM key);
 
 }  // namespace testgui
