@@ -362,7 +362,8 @@ class Batch {
       }
       if (queue_.empty()) return false;
       // A share of what waits, so every thread gets some while the queue is short.
-      const std::size_t n = std::min(kGroup, std::max<std::size_t>(1, queue_.size() / started_));
+      const std::size_t n =
+          std::min(kGroup, std::max<std::size_t>(1, queue_.size() / std::max(1u, started_)));
       for (std::size_t i = 0; i < n; ++i) {
         group.push_back(std::move(queue_.front()));
         queue_.pop_front();
