@@ -66,7 +66,6 @@ class TThread {
   bool Running() const { return handle_.valid(); }
   // Waits for the thread, if one runs; returns what its function threw, if anything.
   std::exception_ptr Join();
-  HANDLE Handle() const { return handle_.get(); }
 
  private:
   static DWORD WINAPI Entry(void* self);
