@@ -125,7 +125,9 @@ TEST(MainWindowTargets, DropsPickersAndTheCommandLineStampWhatTheyNameAndARefusa
     if (drop) SendMessageW(w.Handle(), WM_DROPFILES, reinterpret_cast<WPARAM>(drop), 0);
     if (c.route == kButton) w.Button1.Click();
     PumpUntil([&] { return !w.BatchRunning(); });  // ended and reported
-    if (drop) EXPECT_EQ(GlobalSize(drop), 0u);  // released however answered
+    if (drop) {
+      EXPECT_EQ(GlobalSize(drop), 0u);  // released however answered
+    }
     EXPECT_TRUE(!driver.seen.empty() && driver.seen[0].owner == w.Handle());
     EXPECT_EQ(driver.seen.size() > 1 ? driver.seen[1].text : L"", c.report);
     EXPECT_EQ(w.Edit1.Text(), c.edit);  // for a picker the full path, not a display name
