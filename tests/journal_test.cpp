@@ -223,8 +223,7 @@ TEST_F(JournalTree, ABatchKilledPartwayIsUndoneToTheLastFile) {
     SetEnvironmentVariableW(L"ZEL_CHILD_BATCH", dir_.path().c_str());
     SetEnvironmentVariableW(L"ZEL_CHILD_JOURNAL", zel::JournalFile().c_str());
     std::wstring commandLine = L"\"" + std::wstring(exe) + L"\" --gtest_filter=JournalChild.*";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
+    STARTUPINFOW si{sizeof si};
     PROCESS_INFORMATION pi{};
     ASSERT_TRUE(CreateProcessW(exe, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &si, &pi));
@@ -240,8 +239,7 @@ TEST_F(JournalTree, ABatchKilledPartwayIsUndoneToTheLastFile) {
       SwitchToThread();
     TerminateProcess(pi.hProcess, 9);
     WaitForSingleObject(pi.hProcess, INFINITE);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess), CloseHandle(pi.hThread);
     const Census killed = Count();
     EXPECT_GT(killed.stamped, 0u);
     EXPECT_LT(killed.stamped, files_.size()) << "ended before the kill";

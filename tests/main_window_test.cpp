@@ -5,7 +5,6 @@
 #include <regex>
 #include <set>
 
-#include "framework/application.h"
 #include "framework/screen.h"
 #include "rtl/files_win.h"
 #include "rtl/locale_win.h"
@@ -100,21 +99,6 @@ TEST(MainWindowAt144Dpi, IsTheDesignScaledByOneAndAHalf) {
   EXPECT_EQ(RunProgram(rtl::ExeName(), L"copy --gtest_filter=MainWindow.*DisplaysDpi"), 0u);
   SetEnvironmentVariableW(L"ZEL_ASKED_DPI", nullptr);
   RegSetKeyValueW(HKEY_CURRENT_USER, desktop, L"LogPixels", REG_DWORD, &old, 4);
-}
-
-// Shown with no arguments it asks nothing (a box fails the test).
-TEST_F(MainWindow, ArrowKeysStayInsideTheRadioPair) {
-  zel::TForm1& f = StartWith({});
-  f.Show();
-  SetFocus(f.RadioButton1.Handle());
-  // Tab leaves the pair for Button2; arrows from there never come back into it.
-  for (auto [key, to] : std::vector<std::pair<WPARAM, const fw::TControl*>>{
-           {VK_DOWN, &f.RadioButton2}, {VK_UP, &f.RadioButton1}, {VK_RIGHT, &f.RadioButton2},
-           {VK_TAB, &f.Button2}, {VK_DOWN, &f.Button2}, {VK_UP, &f.Button2}}) {
-    MSG m{GetFocus(), WM_KEYDOWN, key, 1, 0, {}};  // as the program's message loop hands it on
-    fw::Application.IsDialogMessageFor(m);
-    EXPECT_EQ(GetFocus(), to->Handle()) << key;
-  }
 }
 
 // The program itself, given a quoted folder that ends in a backslash, as the shell passes a

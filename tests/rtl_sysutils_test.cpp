@@ -11,19 +11,8 @@ using namespace rtl;
 namespace {
 
 const TDateTime Morning = EncodeDate(2024, 3, 5) + EncodeTime(7, 8, 9, 45);  // a Tuesday
-using Rows = std::vector<std::pair<std::wstring, std::wstring>>;
 
 }  // namespace
-
-// The main window's two patterns.
-TEST(RtlFormatDateTime, FieldsAndLiterals) {
-  for (const auto& [pattern, text] : Rows{
-           {L"yyyy\"年\" m\"月\" d\"日\"", L"2024年 3月 5日"}, {L"h\"時\" n\"分\" s\"秒\"", L"7時 8分 9秒"}}) {
-    SCOPED_TRACE(pattern);
-    EXPECT_EQ(FormatDateTime(pattern, Morning), text);
-  }
-  EXPECT_EQ(FormatDateTime(L"yyyy m d h", EncodeDate(1, 1, 1)), L"0001 1 1 0");
-}
 
 TEST(RtlDateTimeToStr, JapaneseSettingsLeaveOutMidnight) {
   const TFormatSettings ja;
@@ -39,13 +28,4 @@ TEST(RtlStrToInt, AcceptsOnlyASignedDecimal) {
     EXPECT_EQ(StrToInt(text), value) << text;
   for (const wchar_t* bad : {L"", L"-", L" 5", L"5x", L"１", L"2147483648", L"-2147483649", L"99999999999999999999"})
     EXPECT_THROW(StrToInt(bad), EConvertError) << bad;
-}
-
-// Of the program's own full name, as the system gives it.
-TEST(RtlExtractFileDir, KeepsRootsWhole) {
-  for (const auto& [path, dir] : Rows{
-           {L"C:\\a\\b.exe", L"C:\\a"}, {L"C:\\b.exe", L"C:\\"},
-           {L"\\\\srv\\share\\a\\b.txt", L"\\\\srv\\share\\a"}, {L"\\\\srv\\share\\b.txt", L"\\\\srv\\share"},
-           {L"\\\\?\\C:\\b.txt", L"\\\\?\\C:\\"}, {L"\\\\?\\UNC\\srv\\share\\b.txt", L"\\\\?\\UNC\\srv\\share"}})
-    EXPECT_EQ(ExtractFileDir(path), dir) << path;
 }

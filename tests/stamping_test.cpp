@@ -18,6 +18,7 @@
 #include "rtl/clock_win.h"
 #include "rtl/files_win.h"
 #include "rtl/sysutils.h"
+#include "rtl/threads_win.h"
 #include "support/files.h"
 
 namespace {
@@ -270,27 +271,19 @@ TEST_F(Stamping, LinksInsideTheTreeAreNotFollowedButANamedLinkIs) {
 TEST_F(Stamping, ADeepTreeIsWalkedOnA64KiBStackAtAnyPathLength) {
   const int depth = 300;
   std::wstring relative = L"폴더_😀";
-  struct Job {
-    Paths targets;  // the tree, then a file in it named
-    zel::TStampResult r;
-    static DWORD WINAPI Run(void* j) {
-      static_cast<Job*>(j)->r = Stamp(static_cast<Job*>(j)->targets, kInstant, true);
-      return 0;
-    }
-  } job{{Dir(relative)}, {}};
+  Paths targets{Dir(relative)};  // the tree, then a file in it named
   for (int i = 0; i < depth; ++i) Dir(relative += L"\\d");
   const std::wstring deep = File(relative + L"\\файл_😀_한국.txt");
   const std::wstring readOnly = File(relative + L"\\ro", FILE_ATTRIBUTE_READONLY);
-  job.targets.push_back(X(readOnly));  // listed, then named: neither with the \\?\ prefix
-  const HANDLE thread = CreateThread(nullptr, 64 * 1024, Job::Run, &job,
-                                     STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-  ASSERT_NE(thread, nullptr);
-  EXPECT_EQ(WaitForSingleObject(thread, 300000), WAIT_OBJECT_0);
-  CloseHandle(thread);
-  EXPECT_EQ(job.r.Changed, static_cast<size_t>(depth + 2));
+  targets.push_back(X(readOnly));  // listed, then named: neither with the \\?\ prefix
+  zel::TStampResult r;
+  rtl::TThread walker;
+  ASSERT_TRUE(walker.Start([&] { r = Stamp(targets, kInstant, true); }, 64 * 1024));
+  EXPECT_EQ(walker.Join(), nullptr);
+  EXPECT_EQ(r.Changed, static_cast<size_t>(depth + 2));
   ExpectStamped(deep, kStored);
   ExpectFolderStamped(root_ + L"\\" + relative, kStored);
-  EXPECT_EQ(Failed(job.r), (Failures{{readOnly, R::ReadOnly}, {readOnly, R::ReadOnly}}));
+  EXPECT_EQ(Failed(r), (Failures{{readOnly, R::ReadOnly}, {readOnly, R::ReadOnly}}));
 }
 
 TEST_F(Stamping, AnInstantBefore1601IsAFailureForEveryTargetNotAnException) {
@@ -300,15 +293,27 @@ TEST_F(Stamping, AnInstantBefore1601IsAFailureForEveryTargetNotAnException) {
   EXPECT_EQ(Failed(r), (Failures{{f, R::CannotSetTime}, {root_, R::CannotSetTime}}));
 }
 
-// What the user reads after a real batch, stopped or not: each failure with its reason in words.
+// What the user reads after a real batch, stopped or not: each failure with its reason in words;
+// past ten failures the rest are counted.
 TEST_F(Stamping, TheReportNamesEachFailureInWordsAlsoWhenStopped) {
   const std::wstring gone = root_ + L"\\gone\\f.txt", ro = File(L"ro", FILE_ATTRIBUTE_READONLY);
   zel::TStampResult r = Stamp({gone, ro}, kInstant, false);
-  const std::wstring when = L"2021/07/15 10:15:31", failures = L"\r\n\r\n変更できなかったもの：2件\r\n" +
-                                                                gone + L"（見つかりません）\r\n" + ro + L"（読み取り専用）";
+  const std::wstring when = L"2021/07/15 10:15:31";
+  std::wstring failures = L"\r\n\r\n変更できなかったもの：2件\r\n" + gone + L"（見つかりません）\r\n" + ro +
+                          L"（読み取り専用）";
   EXPECT_EQ(zel::ReportText(when, r), when + L"に変更できませんでした" + failures);
   r.Stopped = true;
   EXPECT_EQ(zel::ReportText(when, r), when + L"への変更を中止しました\r\n変更したもの：0件" + failures);
+  r = {};  // nothing to change: an empty folder without the folder option
+  EXPECT_EQ(zel::ReportText(when, r), when + L"に変更しました");
+  r.Changed = 3;  // a change made among failures is still a change
+  r.Failed = 15;
+  failures = L"\r\n\r\n変更できなかったもの：15件";
+  for (int i = 0; i < 10; ++i) {
+    r.Failures.push_back({L"C:\\f" + std::to_wstring(i), R::Other, 1117});
+    failures += L"\r\nC:\\f" + std::to_wstring(i) + L"（エラー 1117）";
+  }
+  EXPECT_EQ(zel::ReportText(when, r), when + L"に変更しました" + failures + L"\r\nほか 5件");
 }
 
 // Beside a program whose folder cannot be written, each run writes a file of its own in the
@@ -339,21 +344,6 @@ TEST_F(Stamping, ATimeSkippedOrRepeatedByASwitchIsStoredAsTheSystemResolvesIt) {
   // 2007; Berlin's on 26 March both years.
   Stamp({f}, Instant(2006, 4, 1, 12, 0, 0, 0), false);
   EXPECT_EQ(tg::Times(f, 1)[0], Stored(kZone.name == L"Europe/Berlin", 2006, 4, 1, 12, 0, 0, 0));
-}
-
-// Past ten failures the rest are counted; a change made among failures is still a change.
-TEST(StampingReport, TheFirstTenFailuresAreListedAndTheRestCounted) {
-  const std::wstring when = L"2021/07/15 10:15:31";
-  zel::TStampResult r;  // nothing to change: an empty folder without the folder option
-  EXPECT_EQ(zel::ReportText(when, r), when + L"に変更しました");
-  r.Changed = 3;
-  r.Failed = 15;
-  std::wstring failures = L"\r\n\r\n変更できなかったもの：15件";
-  for (int i = 0; i < 10; ++i) {
-    r.Failures.push_back({L"C:\\f" + std::to_wstring(i), R::Other, 1117});
-    failures += L"\r\nC:\\f" + std::to_wstring(i) + L"（エラー 1117）";
-  }
-  EXPECT_EQ(zel::ReportText(when, r), when + L"に変更しました" + failures + L"\r\nほか 5件");
 }
 
 // The pool grows while a step pays a tenth more files per second (as on a share, where the
