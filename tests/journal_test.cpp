@@ -223,7 +223,8 @@ TEST_F(JournalTree, ABatchKilledPartwayIsUndoneToTheLastFile) {
     SetEnvironmentVariableW(L"ZEL_CHILD_BATCH", dir_.path().c_str());
     SetEnvironmentVariableW(L"ZEL_CHILD_JOURNAL", zel::JournalFile().c_str());
     std::wstring commandLine = L"\"" + std::wstring(exe) + L"\" --gtest_filter=JournalChild.*";
-    STARTUPINFOW si{sizeof si};
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     ASSERT_TRUE(CreateProcessW(exe, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                                &si, &pi));
