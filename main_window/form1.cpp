@@ -21,7 +21,6 @@ namespace {
 
 // Posted by the worker as its last act.
 const wchar_t kSettingsName[] = L"Zelvoran";
-const wchar_t kScratchName[] = L"Zelvoran.dat";
 const wchar_t kTimePattern[] = L"h\"時\" n\"分\" s\"秒\"";
 
 std::vector<std::wstring> Absolute(std::vector<std::wstring> paths) {
@@ -147,8 +146,7 @@ void TForm1::CheckOperatingSystem() {
 }
 
 void TForm1::DeleteScratchFiles() {
-  std::wstring besideExe = rtl::ExtractFileDir(rtl::ExeName()) + L"\\" + kScratchName;
-  for (const std::wstring& path : {besideExe, scratchFile_}) {
+  for (const std::wstring& path : {ScratchFileBeside(rtl::ExeName()), scratchFile_}) {
     if (!path.empty() && rtl::FileExists(path)) rtl::RemoveFile(path);
   }
 }

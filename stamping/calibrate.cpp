@@ -31,13 +31,17 @@ rtl::TDateTime SystemCorrection() {
 
 }  // namespace
 
+std::wstring ScratchFileBeside(const std::wstring& exePath) {
+  return rtl::ExtractFileDir(exePath) + kScratchName;
+}
+
 TCalibration Calibrate(const std::wstring& exePath) {
   // The executable's folder first; the temporary folder when that one is not writable
   // (a program folder under Program Files, a read-only share). There the file gets a name the
   // system hands out, so no other program's file of ours is overwritten.
   TCalibration c;
   std::wstring errors;
-  const std::wstring besideExe = rtl::ExtractFileDir(exePath) + kScratchName;
+  const std::wstring besideExe = ScratchFileBeside(exePath);
   try {
     rtl::WriteTextLineCp932(besideExe, kScratchLine);
     c.ScratchFile = besideExe;

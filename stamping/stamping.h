@@ -113,6 +113,8 @@ struct TCalibration {
   std::wstring Message;           // to show once when no scratch file could be written
 };
 TCalibration Calibrate(const std::wstring& exePath);
+// Where Calibrate first tries to write its scratch file: beside the program.
+std::wstring ScratchFileBeside(const std::wstring& exePath);
 
 // The stamping threads a batch asking for requested starts beside the walking one; 0: the
 // walking thread stamps alone.
