@@ -481,8 +481,7 @@ TStampResult TUndo::Run(TBatchProgress& progress) {
   unsigned long long undoneEnd = entriesEnd_;  // the entries before this are still to do
   auto fail = [&](const std::wstring& path, TFailReason reason, DWORD error) {
     ++progress.Failed;
-    if (r.Failures.size() < TStampResult::MaxFailures)
-      r.Failures.push_back({rtl::OrdinaryPath(path), reason, error});
+    r.Failures.push_back({rtl::OrdinaryPath(path), reason, error});
   };
   while (lines.Next(line) && line.size() > 9 && ParseEntry(line.substr(9), e)) {
     if (progress.Stop.load(std::memory_order_relaxed)) {

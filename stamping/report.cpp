@@ -9,7 +9,7 @@ namespace {
 const wchar_t* const kReasonTexts[] = {
     L"読み取り専用", L"使用中",         L"見つかりません",       L"リンク",
     L"アクセス拒否", L"一覧を取得できません", L"日付を設定できません", L"その後変更されています",
-    nullptr,
+    L"日付が保存されませんでした", nullptr,
 };
 static_assert(sizeof kReasonTexts / sizeof kReasonTexts[0] ==
                   static_cast<std::size_t>(TFailReason::Other) + 1,
@@ -42,7 +42,15 @@ std::wstring FailuresText(const TStampResult& r) {
     text += L"\r\n" + f.Path + L"（" + ReasonText(f) + L"）";
     ++shown;
   }
-  if (r.Failed > shown) text += L"\r\nほか " + std::to_wstring(r.Failed - shown) + L"件";
+  if (r.Failed > shown)
+    text += L"\r\nほか " + std::to_wstring(r.Failed - shown) +
+            L"件\r\n（Ctrl+C ですべてをコピーできます）";
+  return text;
+}
+
+std::wstring FailureListText(const TStampResult& r) {
+  std::wstring text;
+  for (const TStampFailure& f : r.Failures) text += f.Path + L"（" + ReasonText(f) + L"）\r\n";
   return text;
 }
 

@@ -26,6 +26,7 @@ enum class TFailReason {
   AccessDenied,
   Unlistable,     // a folder whose listing failed
   CannotSetTime,  // the set-time call failed, or the instant cannot be stored
+  NotKept,        // the file system took the change but kept another modification time
   ChangedSince,   // undo: changed by someone after the batch, so left as it is
   Other,          // see Error
 };
@@ -65,11 +66,11 @@ class TBatchProgress {
 struct TStampResult {
   std::size_t Changed = 0;
   std::size_t Failed = 0;
-  std::vector<TStampFailure> Failures;  // the first MaxFailures failures, in walk order
+  std::vector<TStampFailure> Failures;  // every failure, in walk order
   bool Stopped = false;        // a stop was asked for before every target was done
   bool JournalLost = false;    // the undo journal could not be kept: not undoable
   unsigned Threads = 0;        // the stamping threads it ended with beside the walking one
-  static constexpr std::size_t MaxFailures = 10;
+  static constexpr std::size_t MaxFailures = 10;  // the report shows these first ones
 };
 
 // A batch: every target in order, one stored time.
@@ -81,9 +82,10 @@ struct TBatch {
   // target.
   std::optional<FILETIME> Stored;
   bool FolderOption = false;  // also write each folder's own last-modification time
-  // The undo journal to keep (see JournalFile), empty for none, and the instant as the
-  // report names it, which the journal keeps for the undo's question.
-  std::wstring Journal;
+  // The undo journal to keep (see JournalFile), none for none; an empty name (no place for
+  // one) keeps none and says so in the result. The instant as the report names it, which the
+  // journal keeps for the undo's question.
+  std::optional<std::wstring> Journal;
   std::wstring InstantText;
   // Stamping threads beside the walking one: 0 the engine's choice (see PoolSizeAfter), 1 the
   // walking thread alone, any other that many.
@@ -128,7 +130,9 @@ unsigned PoolSizeAfter(unsigned threads, double rate, double rateBefore);
 
 // The completion report of a batch; instantText is DateTimeToStr(instant).
 std::wstring ReportText(const std::wstring& instantText, const TStampResult& r);
-// Its list of what could not be changed, empty when nothing failed.
+// Its list of what could not be changed, empty when nothing failed: the first MaxFailures.
 std::wstring FailuresText(const TStampResult& r);
+// Every failure, one a line in walk order with its reason, for the clipboard; empty when none.
+std::wstring FailureListText(const TStampResult& r);
 
 }  // namespace zel

@@ -108,7 +108,9 @@ class Batch {
       : folderOption_(batch.FolderOption),
         time_(batch.Stored ? &*batch.Stored : nullptr),
         progress_(progress),
-        journal_(batch.Journal, batch.InstantText, batch.Stored.value_or(FILETIME{})),
+        journal_(batch.Journal.value_or(std::wstring()), batch.InstantText,
+                 batch.Stored.value_or(FILETIME{})),
+        journalHasNoPlace_(batch.Journal && batch.Journal->empty()),
         threads_(batch.Threads == 0 && OnRemoteVolume(batch.Targets)
                      ? kRemoteStart
                      : StampingThreads(batch.Threads)),
@@ -131,14 +133,8 @@ class Batch {
 
   void Fail(std::size_t seq, const std::wstring& path, TFailReason reason, DWORD error) {
     ++progress_.Failed;
-    // Only the first in walk order are kept, whichever thread met them first.
     rtl::TLocked locked(failuresLock_);
-    auto last = std::max_element(failures_.begin(), failures_.end(),
-                                 [](const Failure& a, const Failure& b) { return a.seq < b.seq; });
-    if (failures_.size() < TStampResult::MaxFailures)
-      failures_.push_back({seq, {rtl::OrdinaryPath(path), reason, error}});
-    else if (last != failures_.end() && seq < last->seq)
-      *last = {seq, {rtl::OrdinaryPath(path), reason, error}};
+    failures_.push_back({seq, {rtl::OrdinaryPath(path), reason, error}});
   }
   void Fail(std::size_t seq, const std::wstring& path, const TRefusal& why) {
     Fail(seq, path, why.Reason, why.Error);
@@ -195,8 +191,8 @@ class Batch {
     const unsigned threads = started_;
     Join();
     TStampResult r;
-    r.JournalLost = !journal_.End();
     r.Changed = progress_.Changed;
+    r.JournalLost = !journal_.End() || (journalHasNoPlace_ && r.Changed > 0);
     r.Failed = progress_.Failed;
     std::sort(failures_.begin(), failures_.end(),
               [](const Failure& a, const Failure& b) { return a.seq < b.seq; });
@@ -390,6 +386,7 @@ class Batch {
   const FILETIME* const time_;  // null when the instant cannot be stored
   TBatchProgress& progress_;
   TJournal journal_;
+  const bool journalHasNoPlace_;
   const unsigned threads_;  // to start with
   bool growing_;            // the engine's choice, still measuring
   ULONGLONG sampleStart_ = 0;
