@@ -3,6 +3,7 @@
 over the network: the stamping benchmark's simulated share.
 
     latency_fs.py BACKING MOUNTPOINT [--delay MS] [--cache SECONDS] [--counts FILE]
+                  [--keep-times exact|2s|none]
 
 Runs in the foreground until unmounted (fusermount3 -u MOUNTPOINT); SIGINT, SIGTERM and SIGHUP
 unmount it too. Needs Debian's python3-llfuse, hence /usr/bin/python3.
@@ -49,8 +50,9 @@ class LatencyPassthrough(llfuse.Operations):
     a server answers them within the open.
     """
 
-    def __init__(self, backing, delay, cache, counts):
+    def __init__(self, backing, delay, cache, counts, keep_times='exact'):
         super().__init__()
+        self._keep_times = keep_times
         self._root = os.fsencode(os.path.realpath(backing))
         self._delay = delay
         self._cache = cache
@@ -110,6 +112,9 @@ class LatencyPassthrough(llfuse.Operations):
         for k in ('st_mode', 'st_nlink', 'st_uid', 'st_gid', 'st_rdev', 'st_size',
                   'st_blksize', 'st_blocks', 'st_atime_ns', 'st_mtime_ns', 'st_ctime_ns'):
             setattr(e, k, getattr(st, k))
+        if self._keep_times == '2s':  # what it keeps is all it can tell
+            for k in ('st_atime_ns', 'st_mtime_ns', 'st_ctime_ns'):
+                setattr(e, k, getattr(st, k) - getattr(st, k) % 2000000000)
         return e
 
     def destroy(self):
@@ -149,7 +154,14 @@ class LatencyPassthrough(llfuse.Operations):
             old = None if fields.update_atime and fields.update_mtime else os.lstat(path)
             ns = (attr.st_atime_ns if fields.update_atime else old.st_atime_ns,
                   attr.st_mtime_ns if fields.update_mtime else old.st_mtime_ns)
-            if fh is not None:
+            # As a NAS or FAT keeps them: to two seconds, or not at all, the call succeeding.
+            if self._keep_times == '2s':
+                ns = tuple(t - t % 2000000000 for t in ns)
+            elif self._keep_times == 'none':
+                ns = None
+            if ns is None:
+                pass
+            elif fh is not None:
                 os.utime(fh, ns=ns)
             else:
                 os.utime(path, ns=ns, follow_symlinks=False)
@@ -305,10 +317,13 @@ def main():
                    help='seconds the kernel may keep names and attributes (default 1)')
     p.add_argument('--counts', metavar='FILE',
                    help='on unmount, write how many calls of each kind waited')
+    p.add_argument('--keep-times', choices=('exact', '2s', 'none'), default='exact',
+                   help='what a change of time keeps: exactly, rounded down to two seconds, '
+                   'or nothing while reporting success (default exact)')
     a = p.parse_args()
     if not os.path.isdir(a.backing):
         p.error(f'not a folder: {a.backing}')
-    ops = LatencyPassthrough(a.backing, a.delay / 1000.0, a.cache, a.counts)
+    ops = LatencyPassthrough(a.backing, a.delay / 1000.0, a.cache, a.counts, a.keep_times)
     # No default_permissions: with it the kernel would fetch stale attributes again for its
     # own permission checks on every path walk, calls no server client makes.
     llfuse.init(ops, a.mountpoint, {'fsname=latency_fs', 'subtype=latency_fs'})

@@ -24,7 +24,12 @@ const wchar_t kSettingsName[] = L"Zelvoran";
 const wchar_t kTimePattern[] = L"h\"時\" n\"分\" s\"秒\"";
 
 std::vector<std::wstring> Absolute(std::vector<std::wstring> paths) {
-  for (std::wstring& p : paths) p = rtl::ExpandFileName(p);
+  // Made absolute now, against the folder the program started in, with each name as written:
+  // the batch decides later which file a name like "x." reaches.
+  for (std::wstring& p : paths) {
+    std::wstring full = rtl::LiteralFullPath(p);
+    p = full.empty() ? rtl::ExpandFileName(p) : std::move(full);
+  }
   return paths;
 }
 

@@ -1,6 +1,8 @@
 // rtl/files_win.cpp
 #include "rtl/files_win.h"
 
+#include <algorithm>
+
 #include "rtl/clock_win.h"
 
 namespace rtl {
@@ -47,10 +49,10 @@ std::wstring ExpandFileName(const std::wstring& path) {
   }
 }
 
-std::wstring ExactPath(const std::wstring& path) {
-  if (path.compare(0, 4, L"\\\\?\\") == 0) return path;
-  // Never handed to GetFullPathNameW: Wine's cuts the trailing dots and spaces it keeps.
-  const std::wstring full = ExpandFileName(path);
+namespace {
+
+// The \\?\ form of an absolute path; empty for none.
+std::wstring Prefixed(const std::wstring& full) {
   if (full.size() < 3) return {};
   if (IsSep(full[0]) && IsSep(full[1])) {
     if (full[2] == L'.' && full.size() > 3 && IsSep(full[3]))
@@ -58,6 +60,70 @@ std::wstring ExactPath(const std::wstring& path) {
     return L"\\\\?\\UNC\\" + full.substr(2);
   }
   return L"\\\\?\\" + full;
+}
+
+// How much of an absolute path is its root: "C:" or "\\server\share"; 0 for none.
+std::size_t RootLength(const std::wstring& p) {
+  if (p.size() >= 3 && p[1] == L':' && IsSep(p[2])) return 2;
+  if (p.size() < 3 || !IsSep(p[0]) || !IsSep(p[1]) || p[2] == L'?' || p[2] == L'.') return 0;
+  const std::size_t server = p.find_first_of(L"\\/", 2);
+  if (server == std::wstring::npos || server == 2) return 0;
+  const std::size_t share = p.find_first_of(L"\\/", server + 1);
+  if (share == server + 1) return 0;
+  return share == std::wstring::npos ? p.size() : share;
+}
+
+bool Exists(const std::wstring& exact) {
+  return !exact.empty() && GetFileAttributesW(exact.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
+
+std::wstring LiteralFullPath(const std::wstring& path) {
+  if (path.empty()) return {};
+  std::wstring full = path;
+  if (RootLength(path) == 0) {
+    if (path.size() >= 2 && (path[1] == L':' || (IsSep(path[0]) && IsSep(path[1]))))
+      return {};  // drive-relative, or a device
+    std::wstring current(GetCurrentDirectoryW(0, nullptr), L'\0');
+    if (current.empty()) return {};
+    current.resize(GetCurrentDirectoryW(static_cast<DWORD>(current.size()), &current[0]));
+    const std::size_t root = RootLength(current);
+    if (root == 0) return {};
+    full = IsSep(path[0]) ? current.substr(0, root) + path : current + L"\\" + path;
+  }
+  const std::size_t root = RootLength(full);
+  std::wstring out = full.substr(0, root);
+  for (auto& c : out)
+    if (c == L'/') c = L'\\';
+  const std::size_t rootEnd = out.size();
+  for (std::size_t i = root; i < full.size();) {
+    const std::size_t end = std::min(full.find_first_of(L"\\/", i), full.size());
+    const std::wstring name = full.substr(i, end - i);
+    i = end + 1;
+    if (name.empty() || name == L".") continue;
+    if (name == L"..") {
+      out.resize(std::max(rootEnd, out.find_last_of(L'\\') == std::wstring::npos
+                                       ? rootEnd
+                                       : out.find_last_of(L'\\')));
+      continue;
+    }
+    out += L'\\';
+    out += name;
+  }
+  if (out.size() == rootEnd) out += L'\\';
+  return out;
+}
+
+std::wstring ExactPath(const std::wstring& path) {
+  if (path.compare(0, 4, L"\\\\?\\") == 0) return path;
+  // The name as written first: GetFullPathNameW cuts trailing dots and spaces and turns "nul"
+  // or "con.txt" into devices, so "x." would reach its neighbour "x". Its reading stands only
+  // where nothing exists under the name as written, so a typed "x." still finds "x".
+  const std::wstring literal = Prefixed(LiteralFullPath(path));
+  if (Exists(literal)) return literal;
+  const std::wstring read = Prefixed(ExpandFileName(path));
+  return literal.empty() || Exists(read) ? read : literal;
 }
 
 std::wstring OrdinaryPath(const std::wstring& path) {

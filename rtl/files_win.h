@@ -28,10 +28,16 @@ std::wstring ExeName();
 std::wstring ExpandFileName(const std::wstring& path);
 // The one way to a \\?\ name, the form every file function here is handed: at any length, and
 // behind the prefix each name is taken as it is ("a." and "b " are not cut to "a" and "b", and
-// "nul" or "con.txt" in a folder are files there, not devices). A \\?\ name is kept as it is;
-// any other path is first made absolute against the current directory, which resolves "/",
-// "." and ".." as Win32 does. Empty when the path cannot be made absolute.
+// "nul" or "con.txt" in a folder are files there, not devices). A \\?\ name is kept as it is.
+// Any other path names what exists under it as written (LiteralFullPath); only when nothing
+// does, what exists under the system's reading of it (GetFullPathNameW: trailing dots and
+// spaces cut, device names); when neither exists, the name as written. Empty when the path
+// cannot be made absolute.
 std::wstring ExactPath(const std::wstring& path);
+// A path made absolute against the current directory with every name kept as written: "/" read
+// as "\\", "." and ".." taken, trailing dots and spaces and device names kept. Empty for a
+// device path or a drive-relative one ("C:x"), which only the system's reading resolves.
+std::wstring LiteralFullPath(const std::wstring& path);
 // A \\?\ name as the user knows it: C:\... or \\server\share\...; other paths unchanged.
 std::wstring OrdinaryPath(const std::wstring& path);
 

@@ -99,8 +99,20 @@ rtl::FileHandle TFileAccess::OpenEntry(const std::wstring& name, TRefusal& why) 
 
 bool TFileAccess::SetTimes(HANDLE h, const FILETIME* creation, const FILETIME* lastWrite,
                            TRefusal& why) {
+  for (const FILETIME* t : {creation, lastWrite}) {
+    if (t != nullptr && t->dwLowDateTime == 0 && t->dwHighDateTime == 0) {
+      why = {TFailReason::CannotSetTime, ERROR_INVALID_PARAMETER};
+      return false;
+    }
+  }
   if (SetFileTime(h, creation, nullptr, lastWrite)) return true;
   why = {TFailReason::CannotSetTime, GetLastError()};
+  return false;
+}
+
+bool TFileAccess::ReadTimes(HANDLE h, TJournalEntry& entry, TRefusal& why) {
+  if (GetFileTime(h, &entry.Creation, nullptr, &entry.LastWrite)) return true;
+  why = {FailReasonOf(GetLastError()), GetLastError()};
   return false;
 }
 

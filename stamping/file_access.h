@@ -16,6 +16,15 @@
 
 namespace zel {
 
+// What the journal keeps of one change: the times before it and, once read back, the
+// modification time the disk kept when it was not exactly the batch's.
+struct TJournalEntry {
+  const std::wstring* Name = nullptr;  // the \\?\ name
+  FILETIME Creation{}, LastWrite{};
+  bool ReadBack = false;
+  FILETIME Kept{};
+};
+
 // Why an open or a change failed: the reason and the system's error code.
 struct TRefusal {
   TFailReason Reason = TFailReason::Other;
@@ -41,9 +50,15 @@ class TFileAccess {
   rtl::FileHandle OpenFolder(const std::wstring& name, DWORD access, TRefusal& why);
   // Opens whichever name is (a file or a folder) to put its times back.
   rtl::FileHandle OpenEntry(const std::wstring& name, TRefusal& why);
-  // Writes the times given (null: left as they are) through an open handle.
+  // Writes the times given (null: left as they are) through an open handle. A time of 0 is
+  // refused: SetFileTime reads it as "leave as it is".
   static bool SetTimes(HANDLE h, const FILETIME* creation, const FILETIME* lastWrite,
                        TRefusal& why);
+  // Reads the creation and modification times through an open handle into entry.
+  static bool ReadTimes(HANDLE h, TJournalEntry& entry, TRefusal& why);
+  // The name of an open file or folder on its volume, as the system resolved it; empty when
+  // unknown.
+  std::wstring NameOnVolume(HANDLE h) { return HandleName(h); }
 
   // Under Wine, a symbolic link to a file is listed as that file; only the name of an open
   // handle, which Wine resolves, tells it. True when the open file's resolved name is not
@@ -75,10 +90,7 @@ class TJournal {
   TJournal(const TJournal&) = delete;
   TJournal& operator=(const TJournal&) = delete;
 
-  struct TEntry {
-    const std::wstring* Name;  // the \\?\ name
-    FILETIME Creation, LastWrite;
-  };
+  using TEntry = TJournalEntry;
   // Appends a group of entries and hands them to the system with one write before returning,
   // so the changes that follow are never without their entries. Safe from several threads at
   // once; never throws.

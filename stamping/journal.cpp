@@ -240,22 +240,24 @@ class BackwardLines {
   std::string buffer_;
 };
 
-// FAT keeps modification times to 2 seconds and exFAT to 10 ms, so there the batch's time
-// reads back rounded; NTFS keeps it exactly, and there nothing else counts as the batch's.
-bool CarriesStored(HANDLE file, Ticks now, Ticks stored) {
+// An entry's time is what the disk kept, read back after the change; a batch that found the
+// disk keeping the instant exactly, and journals from before the reading back, give the
+// instant itself. FAT keeps modification times to 2 seconds and exFAT to 10 ms, so for those
+// entries a time within that of the instant still counts there.
+bool CarriesStored(HANDLE file, Ticks now, Ticks stored, Ticks instant) {
   if (now == stored) return true;
-  if ((now > stored ? now - stored : stored - now) > 20000000) return false;
+  if (stored != instant || (now > stored ? now - stored : stored - now) > 20000000) return false;
   wchar_t system[MAX_PATH + 1] = {};
   return GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, nullptr, system,
                                        MAX_PATH + 1) &&
          (std::wcsncmp(system, L"FAT", 3) == 0 || std::wcscmp(system, L"exFAT") == 0);
 }
 
-enum class TOutcome { Restored, ChangedSince, Refused };
+enum class TOutcome { Restored, AlreadyBack, ChangedSince, Refused };
 
 // Through the same door as every change: an entry another program has open, or one made
 // read-only since, is refused as a batch would refuse it.
-TOutcome PutBack(TFileAccess& access, const Entry& e, TRefusal& why) {
+TOutcome PutBack(TFileAccess& access, const Entry& e, Ticks instant, TRefusal& why) {
   rtl::FileHandle file = access.OpenEntry(rtl::ExactPath(e.path), why);
   if (!file.valid()) return TOutcome::Refused;
   FILETIME creation, lastWrite;
@@ -263,11 +265,12 @@ TOutcome PutBack(TFileAccess& access, const Entry& e, TRefusal& why) {
     why = {TFailReason::Other, GetLastError()};
     return TOutcome::Refused;
   }
-  // Already as before: a change the batch never made (killed first, or refused by the
-  // system), or an undo stopped after it.
+  // Already as before: a change the batch never made (stopped or killed first, or refused by
+  // the system), another name of a file put back already, or an undo stopped after it.
   if (TicksOf(lastWrite) == e.modification && TicksOf(creation) == e.creation)
-    return TOutcome::Restored;
-  if (!CarriesStored(file.get(), TicksOf(lastWrite), e.stored)) return TOutcome::ChangedSince;
+    return TOutcome::AlreadyBack;
+  if (!CarriesStored(file.get(), TicksOf(lastWrite), e.stored, instant))
+    return TOutcome::ChangedSince;
   const FILETIME oldCreation = FileTimeOf(e.creation), oldWrite = FileTimeOf(e.modification);
   return TFileAccess::SetTimes(file.get(), &oldCreation, &oldWrite, why) ? TOutcome::Restored
                                                                         : TOutcome::Refused;
@@ -359,7 +362,7 @@ void TJournal::Record(const TEntry* entries, std::size_t count) {
       content_ += '\t';
       AppendDecimal(content_, TicksOf(e->LastWrite));
       content_ += '\t';
-      AppendDecimal(content_, stored_);
+      AppendDecimal(content_, e->ReadBack ? TicksOf(e->Kept) : stored_);
       content_ += '\t';
       AppendWtf8(content_, *e->Name);
       AddLine(buffer_, content_);
@@ -416,7 +419,7 @@ TUndo::TUndo(const std::wstring& file) : path_(file) {
   }
   const TCheck check = Check();
   if (check == Sound) {
-    State = Count == 0 ? Nothing : Ready;
+    State = lines_ == 0 ? Nothing : Ready;
     return;
   }
   State = Unreadable;
@@ -447,23 +450,24 @@ TUndo::TCheck TUndo::Check() {
     if (line.compare(0, 8, Hex8(crc)) != 0) return Damaged;
     std::string f[3];
     if (n == 0) {
-      Ticks stored;
-      if (!Split(content, 3, f) || f[0] != "I" || !ParseTicks(f[1], stored) ||
+      if (!Split(content, 3, f) || f[0] != "I" || !ParseTicks(f[1], instant_) ||
           !FromWtf8(f[2], InstantText))
         return Damaged;
       entriesBegin_ = lines.Offset();
     } else if (content[0] == 'N') {
-      if (!Split(content, 2, f) || f[0] != "N" || f[1] != std::to_string(Count)) return Damaged;
+      if (!Split(content, 2, f) || f[0] != "N" || f[1] != std::to_string(lines_)) return Damaged;
       trailer = true;
     } else {
       if (!ParseEntry(content, e)) return Damaged;
-      ++Count;
+      ++lines_;
+      // A second entry for a file, with the time its disk kept, is no file of its own.
+      if (e.stored == instant_) ++Count;
       entriesEnd_ = lines.Offset();
     }
   }
   // "open" with its trailer: the batch ended, and was cut off before the state was turned.
   if (lines.Bad() || entriesBegin_ == 0 || (state == "done" && !trailer)) return Damaged;
-  if (Count == 0) entriesEnd_ = entriesBegin_;
+  if (lines_ == 0) entriesEnd_ = entriesBegin_;
   return Sound;
 }
 
@@ -493,9 +497,11 @@ TStampResult TUndo::Run(TBatchProgress& progress) {
     ++done;
     undoneEnd = lines.Offset();
     TRefusal why;
-    switch (PutBack(access, e, why)) {
+    switch (PutBack(access, e, instant_, why)) {
       case TOutcome::Restored:
         ++progress.Changed;
+        break;
+      case TOutcome::AlreadyBack:
         break;
       case TOutcome::ChangedSince:
         fail(e.path, TFailReason::ChangedSince, 0);
@@ -506,8 +512,8 @@ TStampResult TUndo::Run(TBatchProgress& progress) {
     }
   }
   // Emptied only once every entry has had its turn.
-  if (done != Count && !r.Stopped) fail(path_, TFailReason::Other, ERROR_INVALID_DATA);
-  if (done == Count) {
+  if (done != lines_ && !r.Stopped) fail(path_, TFailReason::Other, ERROR_INVALID_DATA);
+  if (done == lines_) {
     LARGE_INTEGER zero{};
     if (SetFilePointerEx(file_.get(), zero, nullptr, FILE_BEGIN) && SetEndOfFile(file_.get()))
       State = Nothing;

@@ -29,7 +29,7 @@ class TUndo {
   explicit TUndo(const std::wstring& file);
   TState State = Nothing;
   std::wstring InstantText;  // Ready: the batch's instant as its report named it
-  std::size_t Count = 0;     // Ready: the entries still to put back
+  std::size_t Count = 0;     // Ready: the files and folders still to put back
   std::wstring Error;        // Unreadable: the message, naming the file
 
   // Puts back, last entry first, the times each entry had, only where it still carries the
@@ -46,6 +46,8 @@ class TUndo {
   rtl::FileHandle file_;
   // The entries lie between these offsets: after the instant line, before the trailer.
   unsigned long long entriesBegin_ = 0, entriesEnd_ = 0;
+  unsigned long long instant_ = 0;  // the batch's time, as written
+  std::size_t lines_ = 0;           // its entries; a file whose disk kept another time has two
 };
 
 // The completion report of an undo, in the batch report's form.

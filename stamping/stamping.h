@@ -26,8 +26,8 @@ enum class TFailReason {
   AccessDenied,
   Unlistable,     // a folder whose listing failed
   CannotSetTime,  // the set-time call failed, or the instant cannot be stored
-  NotKept,        // the file system took the change but kept another modification time
   ChangedSince,   // undo: changed by someone after the batch, so left as it is
+  NotKept,        // the file system took the change but kept another modification time
   Other,          // see Error
 };
 
@@ -45,7 +45,7 @@ struct TStampFailure {
 // result takes its counts from here, so the two cannot disagree.
 class TBatchProgress {
  public:
-  std::atomic<std::size_t> Changed{0};  // files and folders whose time was written
+  std::atomic<std::size_t> Changed{0};  // files and folders whose time the disk kept
   std::atomic<std::size_t> Failed{0};   // everything that could not be changed
   std::atomic<bool> Stop{false};
   void SetFolder(const std::wstring& folder) {
@@ -76,7 +76,8 @@ struct TStampResult {
 // A batch: every target in order, one stored time.
 struct TBatch {
   // Files or folders; relative ones against the current directory, which is left unchanged.
-  // A \\?\ name is taken as it is.
+  // A \\?\ name is taken as it is; any other reaches the file of exactly its name ("x.",
+  // "nul") where one exists, else what Windows reads it as (rtl::ExactPath).
   std::vector<std::wstring> Targets;
   // The stored (universal) time to write; none (an instant that cannot be stored) fails every
   // target.

@@ -10,6 +10,7 @@
 #include <deque>
 #include <exception>
 #include <memory>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -67,9 +68,8 @@ struct Folder {
   std::wstring resolvedName;     // under Wine, see TFileAccess::IsHiddenFileLink
   rtl::FileHandle handle;
   bool writable = false;
-  bool listed = true;                // false: the listing failed, its time is left alone
-  FILETIME creation{}, lastWrite{};  // its own times before the walk
-  std::size_t seq = 0;               // the place of its own time in walk order
+  bool listed = true;   // false: the listing failed, its time is left alone
+  std::size_t seq = 0;  // the place of its own time in walk order
 };
 
 // A file to stamp.
@@ -77,10 +77,14 @@ struct Job {
   Folder* folder = nullptr;  // where it was listed; null for a named file
   std::size_t seq = 0;       // the file's place in walk order
   DWORD attributes = 0;
-  FILETIME creation{}, lastWrite{};
+  LONGLONG fileId = 0;        // as listed; 0 when none was given
   std::wstring path;          // the \\?\ name
   std::size_t nameStart = 0;  // where its name begins in path
 };
+
+// Two moments two seconds apart: FAT keeps modification times to two seconds, and shares that
+// round keep them no coarser.
+constexpr unsigned long long kCoarsest = 20000000;
 
 // On a share each call waits a round trip (about a millisecond) on the server, so the pool
 // grows while that pays; sixteen calls in flight keep a share's server busy without turning
@@ -151,7 +155,7 @@ class Batch {
     {
       rtl::TLocked locked(queueLock_);
       behind = queue_.size() >= kQueued / 2;
-      while (queue_.size() >= kQueued) {
+      while (queue_.size() >= kQueued && !error_.load()) {
         walkerWaits_ = true;
         roomReady_.Wait(queueLock_);
       }
@@ -182,7 +186,7 @@ class Batch {
   // file named twice is changed in the order named (and journalled in it).
   void Drain() {
     rtl::TLocked locked(queueLock_);
-    while (outstanding_ > 0) drained_.Wait(queueLock_);
+    while (outstanding_ > 0 && !error_.load()) drained_.Wait(queueLock_);
   }
 
   // From the walking thread once every target is walked: waits for the stamping threads,
@@ -203,12 +207,20 @@ class Batch {
     return r;
   }
 
+  // A failure that ends the batch: kept for Finish, and whoever waits on the pool wakes.
   void Abort() {
-    rtl::TLocked locked(failuresLock_);
-    if (!error_.load()) {
+    {
+      rtl::TLocked locked(failuresLock_);
+      if (error_.load()) return;
       exception_ = std::current_exception();
       error_ = true;
     }
+    {
+      rtl::TLocked locked(queueLock_);
+      walkerWaits_ = false;
+    }
+    roomReady_.WakeAll();
+    drained_.WakeAll();
   }
 
  private:
@@ -230,37 +242,49 @@ class Batch {
     TStampFailure failure;
   };
 
-  // Opens each file, journals the ones opened with one write, then changes them. Every job
-  // given is done on return.
+  // Opens each file, journals the times read through its handle with one write, then changes
+  // them and reads back what the disk kept. Every job given is done on return.
   void StampGroup(Job* jobs, std::size_t n, TFileAccess& access) {
-    rtl::FileHandle opened[kGroup];
-    TJournal::TEntry entries[kGroup] = {};
-    std::size_t kept[kGroup] = {};
-    std::size_t count = 0;
+    std::size_t later[kGroup];
+    std::size_t deferred = 0;
     try {
-      for (std::size_t i = 0; i < n && !Halted(); ++i) {
-        const Job& job = jobs[i];
-        TRefusal why;
-        rtl::FileHandle file = access.OpenFile(job.path, job.attributes, why);
-        if (!file.valid()) {
-          Fail(job.seq, job.path, why);
-        } else if (job.folder != nullptr &&
-                   access.IsHiddenFileLink(file.get(), job.folder->resolvedName,
-                                           job.path.substr(job.nameStart))) {
-          Fail(job.seq, job.path, TFailReason::Link, 0);
-        } else {
-          opened[count] = std::move(file);
-          entries[count] = {&job.path, job.creation, job.lastWrite};
-          kept[count++] = i;
+      bool claimed[kGroup] = {};
+      Claim(jobs, n, claimed);
+      {
+        rtl::FileHandle opened[kGroup];
+        TJournal::TEntry entries[kGroup] = {};
+        std::size_t kept[kGroup] = {};
+        std::size_t count = 0;
+        for (std::size_t i = 0; i < n && !Halted(); ++i) {
+          if (!claimed[i]) {
+            later[deferred++] = i;
+          } else if ((opened[count] = Open(jobs[i], entries[count], access)).valid()) {
+            kept[count++] = i;
+          }
         }
+        journal_.Record(entries, count);
+        TJournal::TEntry corrected[kGroup];
+        std::size_t corrections = 0;
+        for (std::size_t k = 0; k < count && !Halted(); ++k)
+          if (!Change(opened[k].get(), jobs[kept[k]].seq, jobs[kept[k]].path, entries[k]))
+            corrected[corrections++] = entries[k];
+        // What the disk kept, for the undo to recognise the batch's time by.
+        journal_.Record(corrected, corrections);
       }
-      journal_.Record(entries, count);
-      for (std::size_t k = 0; k < count && !Halted(); ++k) {
-        TRefusal why;
-        if (TFileAccess::SetTimes(opened[k].get(), time_, time_, why))
-          ++progress_.Changed;
-        else
-          Fail(jobs[kept[k]].seq, jobs[kept[k]].path, why);
+      Release(jobs, n, claimed);
+      // Names of a file another thread (or this group) had open: one at a time, holding none.
+      for (std::size_t d = 0; d < deferred && !Halted(); ++d) {
+        Job& job = jobs[later[d]];
+        ClaimWaiting(job.fileId);
+        TJournal::TEntry entry{};
+        rtl::FileHandle file = Open(job, entry, access);
+        if (file.valid()) {
+          journal_.Record(&entry, 1);
+          if (!Change(file.get(), job.seq, job.path, entry)) journal_.Record(&entry, 1);
+        }
+        file.close();
+        bool one = true;
+        Release(&job, 1, &one);
       }
     } catch (...) {
       Abort();
@@ -268,12 +292,80 @@ class Batch {
     for (std::size_t i = 0; i < n; ++i) Done(jobs[i].folder, access);
   }
 
+  // Opens a file to change and reads its times through the handle: the exclusive open makes
+  // them the ones just before the change. An invalid handle once the failure is counted.
+  rtl::FileHandle Open(const Job& job, TJournal::TEntry& entry, TFileAccess& access) {
+    TRefusal why;
+    rtl::FileHandle file = access.OpenFile(job.path, job.attributes, why);
+    if (!file.valid()) {
+      Fail(job.seq, job.path, why);
+    } else if (job.folder != nullptr &&
+               access.IsHiddenFileLink(file.get(), job.folder->resolvedName,
+                                       job.path.substr(job.nameStart))) {
+      Fail(job.seq, job.path, TFailReason::Link, 0);
+      file.close();
+    } else if (!TFileAccess::ReadTimes(file.get(), entry, why)) {
+      Fail(job.seq, job.path, why);
+      file.close();
+    } else {
+      entry.Name = &job.path;
+    }
+    return file;
+  }
+
+  // Writes the batch's time (the creation time too, unless a folder's) and reads back the
+  // modification time kept. True when the disk keeps exactly the batch's time or the change
+  // failed; false when entry needs recording again with the time kept (entry.Kept).
+  bool Change(HANDLE h, std::size_t seq, const std::wstring& path, TJournal::TEntry& entry,
+              bool folder = false) {
+    TRefusal why;
+    if (!TFileAccess::SetTimes(h, folder ? nullptr : time_, time_, why)) {
+      Fail(seq, path, why);
+      return true;
+    }
+    FILETIME kept;
+    if (!GetFileTime(h, nullptr, nullptr, &kept) || rtl::Ticks(kept) == rtl::Ticks(*time_)) {
+      ++progress_.Changed;
+      return true;
+    }
+    const unsigned long long a = rtl::Ticks(kept), b = rtl::Ticks(*time_);
+    if ((a > b ? a - b : b - a) > kCoarsest)
+      Fail(seq, path, TFailReason::NotKept, 0);
+    else
+      ++progress_.Changed;
+    entry.Kept = kept;
+    entry.ReadBack = true;
+    return false;
+  }
+
+  // Hard links: two names of one file cannot be open at once with no sharing, so a name whose
+  // listed file id another name holds right now waits for it (claimed[i] stays false).
+  void Claim(const Job* jobs, std::size_t n, bool* claimed) {
+    rtl::TLocked locked(idsLock_);
+    for (std::size_t i = 0; i < n; ++i)
+      claimed[i] = jobs[i].fileId == 0 || inFlight_.insert(jobs[i].fileId).second;
+  }
+  void ClaimWaiting(LONGLONG id) {
+    if (id == 0) return;
+    rtl::TLocked locked(idsLock_);
+    while (!inFlight_.insert(id).second) idReleased_.Wait(idsLock_);
+  }
+  void Release(const Job* jobs, std::size_t n, const bool* claimed) {
+    bool any = false;
+    {
+      rtl::TLocked locked(idsLock_);
+      for (std::size_t i = 0; i < n; ++i)
+        if (claimed[i] && jobs[i].fileId != 0) any = inFlight_.erase(jobs[i].fileId) > 0 || any;
+    }
+    if (any) idReleased_.WakeAll();
+  }
+
   void StampFolder(Folder& f, TFileAccess& access) {
     if (!f.writable) {
       // Held by another program on the way in; it may have let go.
       f.handle.close();
       TRefusal why;
-      rtl::FileHandle h = access.OpenFolder(f.path, GENERIC_WRITE, why);
+      rtl::FileHandle h = access.OpenFolder(f.path, GENERIC_WRITE | FILE_READ_ATTRIBUTES, why);
       if (!h.valid()) {
         Fail(f.seq, f.path, why);
         return;
@@ -284,13 +376,15 @@ class Batch {
       Fail(f.seq, f.path, TFailReason::CannotSetTime, 0);
       return;
     }
-    const TJournal::TEntry entry{&f.path, f.creation, f.lastWrite};
-    journal_.Record(&entry, 1);
+    TJournal::TEntry entry{};
     TRefusal why;
-    if (TFileAccess::SetTimes(f.handle.get(), nullptr, time_, why))
-      ++progress_.Changed;
-    else
+    if (!TFileAccess::ReadTimes(f.handle.get(), entry, why)) {
       Fail(f.seq, f.path, why);
+      return;
+    }
+    entry.Name = &f.path;
+    journal_.Record(&entry, 1);
+    if (!Change(f.handle.get(), f.seq, f.path, entry, true)) journal_.Record(&entry, 1);
   }
 
   // Started at the first file listed, so a batch with none starts no thread.
@@ -331,18 +425,25 @@ class Batch {
     sampleDone_ = done;
   }
 
+  // Nothing leaves a stamping thread: a failure ends the batch through Abort, and the other
+  // threads go on taking what is queued (leaving it alone) so no one waits for ever.
   void Work() {
-    TFileAccess access;
-    std::vector<Job> group;
-    while (Take(group)) {
-      StampGroup(group.data(), group.size(), access);
-      bool drained;
-      {
-        rtl::TLocked locked(queueLock_);
-        outstanding_ -= group.size();
-        drained = outstanding_ == 0;
+    try {
+      TFileAccess access;
+      std::vector<Job> group;
+      group.reserve(kGroup);  // so taking a group allocates nothing
+      while (Take(group)) {
+        StampGroup(group.data(), group.size(), access);
+        bool drained;
+        {
+          rtl::TLocked locked(queueLock_);
+          outstanding_ -= group.size();
+          drained = outstanding_ == 0;
+        }
+        if (drained) drained_.WakeAll();
       }
-      if (drained) drained_.WakeAll();
+    } catch (...) {
+      Abort();
     }
   }
 
@@ -380,6 +481,10 @@ class Batch {
     jobsReady_.WakeAll();
     for (unsigned i = 0; i < started_; ++i) workers_[i].Join();
     started_ = 0;
+    // Left by threads that failed: their folders are let go.
+    if (queue_.empty()) return;
+    TFileAccess access;
+    for (; !queue_.empty(); queue_.pop_front()) Done(queue_.front().folder, access);
   }
 
   const bool folderOption_;
@@ -397,6 +502,10 @@ class Batch {
   rtl::TLock failuresLock_;
   std::vector<Failure> failures_;
   std::exception_ptr exception_;
+
+  rtl::TLock idsLock_;
+  rtl::TCondition idReleased_;
+  std::unordered_set<LONGLONG> inFlight_;  // listed file ids of files open right now
 
   rtl::TLock queueLock_;
   rtl::TCondition jobsReady_, roomReady_, drained_;
@@ -465,19 +574,20 @@ class Walker {
     std::size_t length = 0;               // of path_ for this folder
     LONGLONG fileId = 0;                  // from the parent's listing; 0 when unknown
     bool identified = false;              // volume and index below are read
-    ULONGLONG volume = 0, index[2] = {};
+    ULONGLONG volume = 0, index[2] = {};  // index: all zeros when the system gave no id
+    std::wstring name;                    // with no id: the folder's name on its volume
   };
 
   void Target() {
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExW(path_.c_str(), GetFileExInfoStandard, &data)) {
+    const DWORD attributes = GetFileAttributesW(path_.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
       const DWORD error = GetLastError();
       batch_.Fail(seq_++, path_, FailReasonOf(error), error);
-    } else if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-      File(data.dwFileAttributes, data.ftCreationTime, data.ftLastWriteTime, nullptr);
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      File(attributes, 0, nullptr);
     } else {
       // A named folder is followed even when it is a link.
-      Enter(0, data.ftCreationTime, data.ftLastWriteTime, 0);
+      Enter(0, 0);
       Walk();
     }
   }
@@ -498,21 +608,18 @@ class Walker {
       const std::size_t nameStart = path_.size();
       path_.append(name, nameLength);
       const DWORD attributes = entry->FileAttributes;
-      const FILETIME creation = ToFileTime(entry->CreationTime);
-      const FILETIME lastWrite = ToFileTime(entry->LastWriteTime);
       if (IsLink(*entry))
         batch_.Fail(seq_++, path_, TFailReason::Link, 0);  // it may lead anywhere
       else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
-        File(attributes, creation, lastWrite, frame.folder, nameStart);
+        File(attributes, entry->FileId.QuadPart, frame.folder, nameStart);
       else
-        Enter(entry->FileId.QuadPart, creation, lastWrite, nameStart);  // may move frame
+        Enter(entry->FileId.QuadPart, nameStart);  // may move frame
     }
   }
 
   // folder: where the file was listed, its name in path_ from nameStart; null for a named
   // file, which is followed if a link.
-  void File(DWORD attributes, const FILETIME& creation, const FILETIME& lastWrite,
-            Folder* folder, std::size_t nameStart = 0) {
+  void File(DWORD attributes, LONGLONG fileId, Folder* folder, std::size_t nameStart = 0) {
     const std::size_t seq = seq_++;
     if (!batch_.Storable()) {
       batch_.Fail(seq, path_, TFailReason::CannotSetTime, 0);
@@ -521,8 +628,7 @@ class Walker {
     Job job;
     job.folder = folder;
     job.seq = seq;
-    job.creation = creation;
-    job.lastWrite = lastWrite;
+    job.fileId = fileId;
     job.attributes = attributes;
     job.path = path_;
     job.nameStart = nameStart;
@@ -536,8 +642,7 @@ class Walker {
   }
 
   // nameStart: where the folder's name begins in path_; 0 for the target.
-  void Enter(LONGLONG fileId, const FILETIME& creation, const FILETIME& lastWrite,
-             std::size_t nameStart) {
+  void Enter(LONGLONG fileId, std::size_t nameStart) {
     Folder* const parent = stack_.empty() ? nullptr : stack_.back().folder;
     auto folder = std::make_unique<Folder>();
     // FILE_READ_ATTRIBUTES: GetFileInformationByHandle needs it on Windows.
@@ -561,8 +666,6 @@ class Walker {
       return;
     }
     folder->path = path_;
-    folder->creation = creation;
-    folder->lastWrite = lastWrite;
     if (TFileAccess::NamesHideFileLinks())
       folder->resolvedName = ResolvedName(parent, *folder, nameStart);
     frame.listingBytes = kSmallListing;
@@ -606,9 +709,17 @@ class Walker {
       }
       frame.identified = true;
       if (frame.fileId == 0) frame.fileId = static_cast<LONGLONG>(frame.index[0]);
+      // Some file systems and redirectors give no id (zeros, which callers are to ignore):
+      // then the name the system resolved tells folders apart, and failing that the walk's own.
+      if (!HasId(frame)) {
+        frame.name = access_.NameOnVolume(h);
+        if (frame.name.empty()) frame.name = path_.substr(0, frame.length);
+      }
     }
     return true;
   }
+
+  static bool HasId(const Frame& f) { return f.index[0] != 0 || f.index[1] != 0; }
 
   // A folder already on the walk path would be walked forever. One that cannot be
   // identified counts as such.
@@ -618,8 +729,10 @@ class Walker {
       // The file ids from the listings are the file indexes; different ones settle it.
       if (ListedIdsDiffer(frame.fileId, f.fileId)) continue;
       if (!Identify(frame) || !Identify(f)) return true;
-      if (f.index[0] == frame.index[0] && f.index[1] == frame.index[1] &&
-          f.volume == frame.volume)
+      if (f.volume != frame.volume) continue;
+      if (HasId(f) && HasId(frame)
+              ? f.index[0] == frame.index[0] && f.index[1] == frame.index[1]
+              : !f.name.empty() && f.name == frame.name)
         return true;
     }
     return false;
@@ -664,10 +777,6 @@ class Walker {
     if (!batch_.FolderOption()) folder->handle.close();
     stack_.pop_back();
     batch_.Done(folder, access_);
-  }
-
-  static FILETIME ToFileTime(const LARGE_INTEGER& t) {
-    return FILETIME{t.LowPart, static_cast<DWORD>(t.HighPart)};
   }
 
   Batch& batch_;
