@@ -296,11 +296,21 @@ TEST_F(Stamping, ADeepTreeIsWalkedOnA64KiBStackAtAnyPathLength) {
   EXPECT_EQ(Failed(r), (Failures{{readOnly, R::ReadOnly}, {readOnly, R::ReadOnly}}));
 }
 
+// And 1601-01-01 00:00 stored, the time 0, which SetFileTime reads as "leave as it is": never
+// counted as a change it did not make.
 TEST_F(Stamping, AnInstantBefore1601IsAFailureForEveryTargetNotAnException) {
   const std::wstring f = File(L"f");
   const zel::TStampResult r = Stamp({root_}, Instant(1600, 12, 31, 23, 0, 0, 0), true);
   EXPECT_EQ(r.Changed, 0u);
   EXPECT_EQ(Failed(r), (Failures{{f, R::CannotSetTime}, {root_, R::CannotSetTime}}));
+  zel::TBatch zero;
+  zero.Targets = {root_};
+  zero.Stored = FILETIME{0, 0};
+  zero.FolderOption = true;
+  zel::TBatchProgress progress;
+  const zel::TStampResult z = zel::RunBatch(zero, progress);
+  EXPECT_EQ(z.Changed, 0u);
+  EXPECT_EQ(Failed(z), (Failures{{f, R::CannotSetTime}, {root_, R::CannotSetTime}}));
 }
 
 // What the user reads after a real batch, stopped or not: each failure with its reason in words;
