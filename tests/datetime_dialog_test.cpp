@@ -121,6 +121,11 @@ TEST_F(Dialog, DropsAreRefusedOrGiveTheFilesWholeSecondOnceConfirmed) {
   SetLocalTimes(ro, 2015, 6, 7, 14, 22, 51, 700);
   SetLocalTimes(july, 2026, 7, 15, 14, 22, 51, 0);
   SetFileAttributesW(ro.c_str(), FILE_ATTRIBUTE_READONLY);
+  // "d." and its neighbour "d", which Windows' own reading of "d." would reach.
+  const std::wstring dotted = dir / L"d.";
+  for (const std::wstring& p : {L"\\\\?\\" + dotted, dir / L"d"}) WriteFile(p);
+  SetLocalTimes(L"\\\\?\\" + dotted, 2012, 3, 4, 9, 8, 7, 0);
+  SetLocalTimes(dir / L"d", 2013, 1, 1, 1, 1, 1, 0);
   struct Row {
     std::vector<std::wstring> paths;
     Key answer;
@@ -133,6 +138,7 @@ TEST_F(Dialog, DropsAreRefusedOrGiveTheFilesWholeSecondOnceConfirmed) {
       {{ro}, Key::Escape, zel::kAskToCopyDate, L""},
       {{ro}, Key::Enter, zel::kAskToCopyDate, L"14:22:51 14:22:51 2015-06-07"},
       {{july}, Key::Enter, zel::kAskToCopyDate, L"14:22:51 14:22:51 2026-07-15"},
+      {{dotted}, Key::Enter, zel::kAskToCopyDate, L"9:8:7 9:8:7 2012-03-04"},
   };
   ASSERT_TRUE(InDateTimeDialog(*form, [&](zel::TForm2& dlg) {
     for (const Row& r : rows) {
