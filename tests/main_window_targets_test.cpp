@@ -26,17 +26,18 @@ std::wstring Report(bool anyChanged, const std::wstring& failed = L"") {
 }
 
 // Files and folders at the old time, one name outside code page 932, one path past MAX_PATH,
-// two-character names that start with a dot, an empty folder.
+// two-character names that start with a dot, an empty folder, names Windows' own reading of a
+// path would cut ("x." is "x") or take for a device.
 struct Tree {
   TempDir dir;
   std::wstring file = dir / L"a.txt", foreign = dir / L"한글 ñ.txt", folder = dir / L"フォルダ";
   std::wstring inner = folder + L"\\inner.txt", dotFile = folder + L"\\.x", dotDir = folder + L"\\.y";
   std::wstring longDir = dir / std::wstring(250, 'e'), longFile = longDir + L"\\long.txt";
-  std::wstring empty = dir / L"空", missing = dir / L"無い.txt";
-  Paths all{file, foreign, inner, dotFile, longFile, dir / L"bystander.txt"};
+  std::wstring empty = dir / L"空", missing = dir / L"無い.txt", dotted = dir / L"x.", device = dir / L"nul";
+  Paths all{file, foreign, inner, dotFile, longFile, dir / L"bystander.txt", dotted, dir / L"x", device};
   Tree() {
-    for (const std::wstring& d : {folder, dotDir, empty, longDir}) MakeDir(rtl::ExactPath(d));
-    for (const std::wstring& f : all) WriteFile(rtl::ExactPath(f));
+    for (const std::wstring& d : {folder, dotDir, empty, longDir}) MakeDir(L"\\\\?\\" + d);
+    for (const std::wstring& f : all) WriteFile(L"\\\\?\\" + f);
     all.insert(all.end(), {folder, dotDir, empty});
     for (const std::wstring& p : all) SetOldTimes(rtl::ExactPath(p));
   }
@@ -87,10 +88,11 @@ enum Route { kButton, kDrop, kCommandLine };
 
 TEST(MainWindowTargets, DropsPickersAndTheCommandLineStampWhatTheyNameAndARefusalChangesNothing) {
   Tree t;  // under the temp folder on C:, where the folder picker can select it
-  const Paths given{t.file, t.missing, t.folder, t.foreign, t.longDir};
+  const Paths given{t.file, t.missing, t.folder, t.foreign, t.longDir, t.dotted, t.device};
   // Folders are walked at full length; their own times only with CheckBox1.
-  const Paths walked{t.file, t.foreign, t.inner, t.dotFile, t.longFile},
-      withFolders{t.file, t.foreign, t.inner, t.dotFile, t.longFile, t.folder, t.dotDir};
+  const Paths walked{t.file, t.foreign, t.inner, t.dotFile, t.longFile, t.dotted, t.device},
+      withFolders{t.file,   t.foreign, t.inner,  t.dotFile, t.longFile,
+                  t.dotted, t.device,  t.folder, t.dotDir};
   const std::wstring givenReport = Report(true, t.missing);
   const struct {
     Route route;
