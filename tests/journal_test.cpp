@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <fstream>
+#include <new>
 #include <thread>
 
+#include "stamping/runner.h"
 #include "support/files.h"
 
 namespace {
@@ -20,8 +24,8 @@ class Journal : public testing::Test {
  protected:
   void SetUp() override { SetEnvironmentVariableW(L"LOCALAPPDATA", appData_.path().c_str()); }
 
-  // One batch with its journal, as the main window runs it.
-  zel::TStampResult Batch(const Paths& targets) {
+  // One batch with its journal, as the main window asks for it.
+  zel::TBatch Request(const Paths& targets) {
     zel::TBatch b;
     b.Targets = targets;
     b.Stored = zel::StoredTime(rtl::EncodeDate(2021, 7, 15) + 0.25, 0);
@@ -29,8 +33,11 @@ class Journal : public testing::Test {
     b.Journal = zel::JournalFile();
     b.InstantText = L"2021/07/15 6:00:00";
     stored_ = tg::Ticks(*b.Stored);
+    return b;
+  }
+  zel::TStampResult Batch(const Paths& targets) {
     zel::TBatchProgress progress;
-    return zel::RunBatch(b, progress);
+    return zel::RunBatch(Request(targets), progress);
   }
   static zel::TStampResult Undo() {
     zel::TBatchProgress progress;
@@ -100,6 +107,117 @@ TEST_F(Journal, DamagedJournalIsNamedAndChangesNothing) {
     undo.Run(progress);
     for (const std::wstring& f : files) EXPECT_EQ(Stamped(f), !message.empty()) << f;
   }
+}
+
+// Each line's check value covers every line before it: an entry removed from a journal cut
+// short (no trailer to count the entries) or two entries swapped reads as damaged.
+TEST_F(Journal, ARemovedOrSwappedLineBreaksTheChain) {
+  const Paths files = Files({L"a.txt", L"b.txt"});
+  Batch({dir_.path()});
+  const std::wstring journal = zel::JournalFile();
+  const std::string good{
+      std::istreambuf_iterator<char>(std::ifstream(journal.c_str(), std::ios::binary).rdbuf()), {}};
+  std::vector<std::string> lines;  // the header, I, three E (a, b, the folder), N
+  for (std::size_t at = 0, end; (end = good.find("\r\n", at)) != std::string::npos; at = end + 2)
+    lines.push_back(good.substr(at, end - at + 2));
+  ASSERT_EQ(lines.size(), 6u);
+  const std::string header = "Zelvoran undo journal 1 open\r\n";
+  const std::string removed = header + lines[1] + lines[3] + lines[4],
+                    swapped = lines[0] + lines[1] + lines[3] + lines[2] + lines[4] + lines[5];
+  for (const std::string& text : {removed, swapped}) {
+    SCOPED_TRACE(text);
+    tg::WriteFile(journal, text);
+    zel::TUndo undo(journal);
+    EXPECT_EQ(undo.State, zel::TUndo::Unreadable);
+    zel::TBatchProgress progress;
+    undo.Run(progress);
+    for (const std::wstring& f : files) EXPECT_TRUE(Stamped(f)) << f;
+  }
+}
+
+// Only what the batch changed is journalled: the files it refused (read-only, held open by
+// another program, a link) are neither counted by the undo nor listed in its report.
+TEST_F(Journal, TheUndoHoldsOnlyWhatTheBatchChanged) {
+  const Paths files = Files({L"a.txt", L"ro.txt", L"held.txt"});
+  SetFileAttributesW(files[1].c_str(), FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(tg::MakeLink(dir_ / L"link", files[0]));
+  const HANDLE held = CreateFileW(files[2].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  const zel::TStampResult r = Batch({dir_.path()});
+  CloseHandle(held);
+  ASSERT_EQ((std::vector<std::size_t>{r.Changed, r.Failed}), (std::vector<std::size_t>{2, 3}));
+  zel::TUndo undo(zel::JournalFile());
+  EXPECT_EQ(undo.Count, r.Changed);
+  zel::TBatchProgress progress;
+  EXPECT_EQ(zel::UndoReportText(undo.Run(progress)), L"元に戻しました\r\n元に戻したもの：2件");
+}
+
+// A batch that changes nothing (every file refused) leaves the journal of the one before, which
+// can still be undone.
+TEST_F(Journal, ABatchThatChangesNothingKeepsThePreviousUndo) {
+  const Paths files = Files({L"a.txt", L"ro.txt"});
+  SetFileAttributesW(files[1].c_str(), FILE_ATTRIBUTE_READONLY);
+  Batch({files[0]});
+  ASSERT_EQ(Batch({files[1]}).Failed, 1u);
+  EXPECT_EQ(zel::UndoReportText(Undo()), L"元に戻しました\r\n元に戻したもの：1件");
+  EXPECT_FALSE(Stamped(files[0]));
+}
+
+// An undo in which every entry failed says it could not, not that it put back none.
+TEST_F(Journal, AnUndoInWhichEveryEntryFailedSaysItCouldNot) {
+  const Paths files = Files({L"a.txt", L"b.txt"});
+  Batch(files);
+  for (const std::wstring& f : files) tg::SetOldTimes(f);  // changed since by another program
+  const std::wstring text = zel::UndoReportText(Undo());
+  EXPECT_EQ(text.find(L"元に戻せませんでした\r\n\r\n変更できなかったもの：2件\r\n"), 0u) << text;
+}
+
+// A stop belongs to the work it was asked of: the runner's next batch, and an undo after a stop
+// pressed as a batch ended, run whole.
+TEST_F(Journal, ARunnerStoppedOnceDoesItsNextWorkWhole) {
+  Files({L"a.txt", L"b.txt"});
+  zel::TBatchRunner runner;
+  runner.Start(Request({dir_.path()}), nullptr);
+  runner.Stop();
+  runner.Finish();
+  runner.Start(Request({dir_.path()}), nullptr);
+  const zel::TStampResult batch = runner.Finish().Result;
+  runner.Stop();
+  runner.Start(std::make_unique<zel::TUndo>(zel::JournalFile()), nullptr);
+  const zel::TStampResult undo = runner.Finish().Result;
+  for (const zel::TStampResult& r : {batch, undo}) {
+    EXPECT_FALSE(r.Stopped);
+    EXPECT_EQ(r.Changed, 3u);
+  }
+}
+
+namespace {
+// While set, only this thread gets memory: every other one runs out, as a worker may.
+std::atomic<DWORD> gFedThread{0};
+}  // namespace
+
+void* operator new(std::size_t n) {
+  const DWORD fed = gFedThread.load();
+  if (fed != 0 && GetCurrentThreadId() != fed) throw std::bad_alloc();
+  if (void* p = std::malloc(n != 0 ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+
+// A worker that fails (here out of memory) still announces its end, so the window waiting for
+// it leaves its batch state, and Finish carries the failure home.
+TEST_F(Journal, AWorkerThatFailsStillAnnouncesItsEnd) {
+  const Paths files = Files({L"a.txt"});
+  zel::TBatchRunner runner;
+  const HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  zel::TBatch batch = Request(files);
+  gFedThread = GetCurrentThreadId();
+  runner.Start(std::move(batch), [ended] { SetEvent(ended); });
+  const DWORD announced = WaitForSingleObject(ended, 10000);
+  gFedThread = 0;
+  const zel::TBatchRunner::TOutcome outcome = runner.Finish();
+  CloseHandle(ended);
+  EXPECT_EQ(announced, WAIT_OBJECT_0);
+  EXPECT_TRUE(outcome.Error);
+  EXPECT_FALSE(Stamped(files[0]));
 }
 
 namespace {
@@ -194,14 +312,14 @@ TEST_F(JournalTree, AStoppedUndoSaysSoAndTheNextPutsBackTheRest) {
 
 // A journal that fills its disk midway is removed, so no undo puts back a part of the batch.
 TEST_F(JournalTree, AJournalThatCouldNotBeKeptLeavesNothingToUndo) {
-  const std::wstring disk = tg::UnixPath(appData_.path()), under = appData_ / L"under";
+  const std::wstring under = appData_ / L"under";
   tg::WriteFile(under);  // hidden while the small disk is mounted over it
-  const auto mounted = [&] { return GetFileAttributesW(under.c_str()) == INVALID_FILE_ATTRIBUTES; };
-  if (!tg::RunUnix(L"Z:\\bin\\mount", L"-t tmpfs -o size=16k zel " + disk, mounted))
-    GTEST_SKIP() << "no disk can be mounted here";
+  const tg::Mount small(L"-t tmpfs -o size=16k zel", appData_.path(), [&] {
+    return GetFileAttributesW(under.c_str()) == INVALID_FILE_ATTRIBUTES;
+  });
+  if (!small.mounted()) GTEST_SKIP() << "no disk can be mounted here";
   const zel::TStampResult r = Batch({dir_.path()});
   const zel::TUndo::TState after = zel::TUndo(zel::JournalFile()).State;
-  EXPECT_TRUE(tg::RunUnix(L"Z:\\bin\\umount", disk, [&] { return !mounted(); }));
   EXPECT_TRUE(r.JournalLost);
   EXPECT_EQ(after, zel::TUndo::Nothing);
 }
