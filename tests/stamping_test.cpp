@@ -196,6 +196,16 @@ TEST_F(Stamping, FailuresInWalkOrderAndWhichFilesCanBeStamped) {
   for (const wchar_t* p : {L"", L"\\x\\ro", L"\\x\\locked"}) ExpectUnchanged(folders[0] + p);
 }
 
+// A batch changes a file only while it alone has it open: one another program holds open, even
+// letting others read and write it, is in use, named or in a tree, and keeps its time.
+TEST_F(Stamping, AFileHeldOpenWithSharingIsInUseAndKeepsItsTime) {
+  const std::wstring f = File(L"shared");
+  const rtl::FileHandle held = Hold(f, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE);
+  ASSERT_TRUE(held.valid());
+  EXPECT_EQ(Failed(Stamp({f, root_}, kInstant, false)), (Failures{{f, R::InUse}, {f, R::InUse}}));
+  ExpectUnchanged(f);
+}
+
 // Midway another program opens the folders on the walk's path for writing: the walk holds them
 // open to others. Then a stop, as the progress window's button asks
 // for it: each thread ends with the file it is changing, and the counts are what was changed.
@@ -250,6 +260,41 @@ TEST_F(Stamping, LinksInsideTheTreeAreNotFollowedButANamedLinkIs) {
   ExpectUnchanged(other);
   Stamp({away}, kInstant, false);
   ExpectStamped(other, kStored);
+}
+
+// The target itself met again two levels down through a mount (bound here with mount --bind, as
+// a mount point on Windows): the guard looks at every folder on the walk's path, not only the
+// parent, so it is reported as a link once and the tree is walked once.
+TEST_F(Stamping, AMountBackToTheTargetDeepInsideIsNotWalkedAgain) {
+  const std::wstring tree = Dir(L"tree"), file = File(L"tree\\f");
+  Dir(L"tree\\a"), Dir(L"tree\\a\\b");
+  const std::wstring back = Dir(L"tree\\a\\b\\back");
+  const tg::Mount bound(L"--bind " + tg::UnixPath(tree), back, [&] {
+    return GetFileAttributesW((back + L"\\f").c_str()) != INVALID_FILE_ATTRIBUTES;
+  });
+  if (!bound.mounted()) GTEST_SKIP() << "no folder can be mounted here";
+  const zel::TStampResult r = Stamp({tree}, kInstant, false);
+  EXPECT_EQ(Failed(r), (Failures{{back, R::Link}}));
+  EXPECT_EQ(r.Changed, 1u);
+  ExpectStamped(file, kStored);
+}
+
+// A drive's root named as a target is walked like any folder: here a drive letter of the test's
+// own, mapped (as Wine maps drives) to the temporary folder, never the real C:\.
+TEST_F(Stamping, ADriveRootIsATargetLikeAnyFolder) {
+  const std::wstring file = File(L"f");
+  wchar_t prefix[MAX_PATH] = L"";
+  if (GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH) == 0) GTEST_SKIP() << "not Wine";
+  std::wstring drive = L"P:\\";
+  while (drive[0] < L'Y' && GetFileAttributesW(drive.c_str()) != INVALID_FILE_ATTRIBUTES) ++drive[0];
+  const auto mapped = [&] { return GetFileAttributesW((drive + L"f").c_str()) != INVALID_FILE_ATTRIBUTES; };
+  const std::wstring link = std::wstring(prefix) + L"/dosdevices/" + wchar_t(drive[0] | 0x20) + L":";
+  ASSERT_TRUE(tg::RunUnix(L"Z:\\bin\\ln", L"-s " + tg::UnixPath(root_) + L" " + link, mapped));
+  const zel::TStampResult r = Stamp({drive}, kInstant, false);
+  EXPECT_TRUE(tg::RunUnix(L"Z:\\bin\\rm", link, [&] { return !mapped(); }));
+  EXPECT_EQ(Failed(r), Failures{});
+  EXPECT_EQ(r.Changed, 1u);
+  ExpectStamped(file, kStored);
 }
 
 // Past MAX_PATH, names outside code page 932, within Wine's ~4,000-byte Unix limit.
