@@ -6,6 +6,7 @@
 #include <set>
 
 #include "framework/screen.h"
+#include "main_window/progress_form.h"
 #include "rtl/files_win.h"
 #include "rtl/locale_win.h"
 #include "support/gui.h"
@@ -86,6 +87,22 @@ TEST_F(MainWindow, AReportOfLongPathsFitsTheScreenAtTheDisplaysDpi) {
   for (std::wsregex_iterator m(shown.begin(), shown.end(), path), end; m != end; ++m)
     numbers += (*m)[1].str() + L" ";
   EXPECT_EQ(numbers, L"1 2 3 4 5 6 7 8 9 10 ") << shown;
+}
+
+// After a batch with failures the progress window counts what was changed apart from what was
+// not.
+TEST_F(MainWindow, TheProgressWindowCountsTheChangedApartFromTheFailures) {
+  for (const wchar_t* name : {L"a", L"ro1", L"ro2"}) WriteFile(dir / name);
+  for (const wchar_t* name : {L"ro1", L"ro2"}) SetFileAttributesW((dir / name).c_str(), FILE_ATTRIBUTE_READONLY);
+  zel::TBatch batch;
+  batch.Targets = {dir.path()};
+  batch.Stored = zel::StoredTime(rtl::EncodeDate(2010, 5, 6), 0);
+  zel::TBatchProgress progress;
+  zel::RunBatch(batch, progress);
+  zel::TProgressForm window(StartWith({}), progress);
+  ASSERT_TRUE(PumpUntil([&] { return window.Visible(); }));
+  EXPECT_EQ(window.Label1.Text() + L"|" + window.Label2.Text(),
+            L"変更したもの：1件|変更できなかったもの：2件");
 }
 
 // The two checks above in a copy of this program started with the display at 144 DPI, as
