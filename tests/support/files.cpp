@@ -140,7 +140,7 @@ Mount::Mount(const std::wstring& arguments, const std::wstring& at, std::functio
 // umount fails at once while the mount is busy, so it is tried again for some seconds, then
 // detached lazily: gone from sight at once, released once its last user lets go.
 Mount::~Mount() {
-  if (!mounted_) return;
+  if (!mounted_ && !shown_()) return;  // also one that showed only after the wait
   const std::wstring script = L"for i in $(seq 50); do umount '" + at_ +
                               L"' 2>/dev/null && exit; sleep 0.1; done; umount -l '" + at_ + L"'";
   EXPECT_TRUE(RunUnix(L"Z:\\bin\\sh", L"-c \"" + script + L"\"", [this] { return !shown_(); }));
