@@ -80,3 +80,19 @@ TEST(MessageDialog, KeysTitleBarCloseAndTheFocusedButtonGiveTheDocumentedAnswers
   EXPECT_EQ(copied, rule + L"Zelvoran\r\n" + rule + L"質問\r\n" + rule + L"OK   キャンセル   \r\n" + rule)
       << "as Windows' own boxes copy themselves";
 }
+
+// More lines than the screen holds: the box stays within the work area and its last line says
+// there is more.
+TEST(MessageDialog, ATallTextIsCutWithAnEllipsisToFitTheScreen) {
+  TestForm form;
+  std::wstring text;
+  for (int i = 0; i < 200; ++i) text += L"行 " + std::to_wstring(i) + L"\r\n";
+  ModalDriver driver({Press(Key::Enter)});
+  fw::MessageDlgAt(form, text, fw::mbOK);
+  ASSERT_EQ(driver.seen.size(), 1u);
+  RECT work{};
+  SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  const SeenBox& box = driver.seen[0];
+  EXPECT_LE(box.rect.bottom - box.rect.top, work.bottom - work.top);
+  EXPECT_EQ(box.text.substr(box.text.rfind(L'\n') + 1), L"…");
+}

@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <atomic>
+#include <cstdlib>
 #include <fstream>
+#include <new>
 #include <thread>
 
+#include "stamping/runner.h"
 #include "support/files.h"
 
 namespace {
@@ -22,8 +26,8 @@ class Journal : public testing::Test {
  protected:
   void SetUp() override { SetEnvironmentVariableW(L"LOCALAPPDATA", appData_.path().c_str()); }
 
-  // One batch with its journal, as the main window runs it.
-  zel::TStampResult Batch(const Paths& targets, rtl::TDateTime instant = kInstant) {
+  // One batch with its journal, as the main window asks for it.
+  zel::TBatch Request(const Paths& targets, rtl::TDateTime instant = kInstant) {
     zel::TBatch b;
     b.Targets = targets;
     b.Stored = zel::StoredTime(instant, 0);
@@ -31,8 +35,11 @@ class Journal : public testing::Test {
     b.Journal = zel::JournalFile();
     b.InstantText = L"2021/07/15 6:00:00";
     stored_ = tg::Ticks(*b.Stored);
+    return b;
+  }
+  zel::TStampResult Batch(const Paths& targets, rtl::TDateTime instant = kInstant) {
     zel::TBatchProgress progress;
-    return zel::RunBatch(b, progress);
+    return zel::RunBatch(Request(targets, instant), progress);
   }
   static zel::TStampResult Undo() {
     zel::TBatchProgress progress;
@@ -88,10 +95,18 @@ TEST_F(Journal, DamagedJournalIsNamedAndChangesNothing) {
       std::istreambuf_iterator<char>(std::ifstream(journal.c_str(), std::ios::binary).rdbuf()), {}};
   std::string edited = good, open = good.substr(0, good.rfind("\r\n", good.size() - 3) + 2);
   edited[good.find(" E\t") + 3] ^= 1;
+  // Each line's check value covers the lines before it: an entry removed from a journal cut
+  // short (no trailer counts them), or two entries swapped.
+  const std::size_t e1 = good.find(" E\t") - 8, e2 = good.find("\r\n", e1) + 2,
+                    e3 = good.find("\r\n", e2) + 2;
+  std::string removed = open.substr(0, e1) + open.substr(e2), swapped = good;
+  swapped.replace(e1, e3 - e1, good.substr(e2, e3 - e2) + good.substr(e1, e2 - e1));
+  removed.replace(removed.find("done"), 4, "open");
   const std::wstring tail = L"元に戻せません。何も変更していません。\r\n" + journal,
                      damaged = L"変更の記録が壊れているため" + tail;
   const std::pair<std::string, std::wstring> rows[] = {  // the sound one last: it is undone
       {good.substr(0, good.size() - 4), damaged}, {open, damaged}, {edited, damaged},
+      {removed, damaged}, {swapped, damaged},
       {"Zelvoran undo journal 2" + good.substr(23), L"変更の記録がこの版では読めない形式のため" + tail},
       {open.replace(open.find("done"), 4, "open"), L""}};  // a batch cut short, as by a kill
   for (const auto& [text, message] : rows) {
@@ -103,6 +118,77 @@ TEST_F(Journal, DamagedJournalIsNamedAndChangesNothing) {
     undo.Run(progress);
     for (const std::wstring& f : files) EXPECT_EQ(Stamped(f), !message.empty()) << f;
   }
+}
+
+// Only what a batch changed is journalled: the files it refused (read-only, held open by another
+// program, a link) are neither counted by the undo nor listed in its report; and a batch that
+// changes nothing leaves the journal of the one before.
+TEST_F(Journal, TheUndoHoldsOnlyWhatTheBatchChanged) {
+  const Paths files = Files({L"a.txt", L"ro.txt", L"held.txt"});
+  SetFileAttributesW(files[1].c_str(), FILE_ATTRIBUTE_READONLY);
+  ASSERT_TRUE(tg::MakeLink(dir_ / L"link", files[0]));
+  const HANDLE held = CreateFileW(files[2].c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  const zel::TStampResult r = Batch({dir_.path()});
+  CloseHandle(held);
+  ASSERT_EQ((std::vector<std::size_t>{r.Changed, r.Failed}), (std::vector<std::size_t>{2, 3}));
+  ASSERT_EQ(Batch({files[1]}).Failed, 1u);
+  zel::TUndo undo(zel::JournalFile());
+  EXPECT_EQ(undo.Count, r.Changed);
+  zel::TBatchProgress progress;
+  EXPECT_EQ(zel::UndoReportText(undo.Run(progress)), L"元に戻しました\r\n元に戻したもの：2件");
+  EXPECT_FALSE(Stamped(files[0]));
+}
+
+// An undo in which every entry failed says it could not, not that it put back none.
+TEST_F(Journal, AnUndoInWhichEveryEntryFailedSaysItCouldNot) {
+  const Paths files = Files({L"a.txt", L"b.txt"});
+  Batch(files);
+  for (const std::wstring& f : files) tg::SetOldTimes(f);  // changed since by another program
+  const std::wstring text = zel::UndoReportText(Undo());
+  EXPECT_EQ(text.find(L"元に戻せませんでした\r\n\r\n変更できなかったもの：2件\r\n"), 0u) << text;
+}
+
+// A stop belongs to the work it was asked of: the runner's next batch, and an undo after a stop
+// pressed as a batch ended, run whole.
+TEST_F(Journal, ARunnerStoppedOnceDoesItsNextWorkWhole) {
+  Files({L"a.txt", L"b.txt"});
+  zel::TBatchRunner runner;
+  runner.Start(Request({dir_.path()}), nullptr);
+  runner.Stop();
+  runner.Finish();
+  runner.Start(Request({dir_.path()}), nullptr);
+  const zel::TStampResult batch = runner.Finish().Result;
+  runner.Stop();
+  runner.Start(std::make_unique<zel::TUndo>(zel::JournalFile()), nullptr);
+  const zel::TStampResult undo = runner.Finish().Result;
+  EXPECT_EQ((std::vector<std::size_t>{batch.Stopped, batch.Changed, undo.Stopped, undo.Changed}),
+            (std::vector<std::size_t>{false, 3, false, 3}));
+}
+
+namespace {
+// While set, only this thread gets memory: every other one runs out, as a worker may.
+std::atomic<DWORD> gFedThread{0};
+}  // namespace
+
+void* operator new(std::size_t n) {
+  const DWORD fed = gFedThread.load();
+  if (fed != 0 && GetCurrentThreadId() != fed) throw std::bad_alloc();
+  if (void* p = std::malloc(n != 0 ? n : 1)) return p;
+  throw std::bad_alloc();
+}
+
+// A worker that fails (here out of memory) still announces its end, so the window waiting for
+// it leaves its batch state, and Finish carries the failure home.
+TEST_F(Journal, AWorkerThatFailsStillAnnouncesItsEnd) {
+  zel::TBatchRunner runner;
+  const rtl::FileHandle ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  zel::TBatch batch = Request(Files({L"a.txt"}));
+  gFedThread = GetCurrentThreadId();
+  runner.Start(std::move(batch), [&ended] { SetEvent(ended.get()); });
+  const DWORD announced = WaitForSingleObject(ended.get(), 10000);
+  gFedThread = 0;
+  EXPECT_EQ(announced, WAIT_OBJECT_0);
+  EXPECT_TRUE(runner.Finish().Error);
 }
 
 namespace {
@@ -201,14 +287,14 @@ TEST_F(JournalTree, AStoppedUndoSaysSoAndTheNextPutsBackTheRest) {
 
 // A journal that fills its disk midway is removed, so no undo puts back a part of the batch.
 TEST_F(JournalTree, AJournalThatCouldNotBeKeptLeavesNothingToUndo) {
-  const std::wstring disk = tg::UnixPath(appData_.path()), under = appData_ / L"under";
+  const std::wstring under = appData_ / L"under";
   tg::WriteFile(under);  // hidden while the small disk is mounted over it
-  const auto mounted = [&] { return GetFileAttributesW(under.c_str()) == INVALID_FILE_ATTRIBUTES; };
-  if (!tg::RunUnix(L"Z:\\bin\\mount", L"-t tmpfs -o size=16k zel " + disk, mounted))
-    GTEST_SKIP() << "no disk can be mounted here";
+  const tg::Mount small(L"-t tmpfs -o size=16k zel", appData_.path(), [&] {
+    return GetFileAttributesW(under.c_str()) == INVALID_FILE_ATTRIBUTES;
+  });
+  if (!small.mounted()) GTEST_SKIP() << "no disk can be mounted here";
   const zel::TStampResult r = Batch({dir_.path()});
   const zel::TUndo::TState after = zel::TUndo(zel::JournalFile()).State;
-  EXPECT_TRUE(tg::RunUnix(L"Z:\\bin\\umount", disk, [&] { return !mounted(); }));
   EXPECT_TRUE(r.JournalLost);
   EXPECT_EQ(after, zel::TUndo::Nothing);
 }

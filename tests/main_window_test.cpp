@@ -1,11 +1,11 @@
 // tests/main_window_test.cpp
-// The main window's layout, start-up and close, keys, undo, and the program's command line.
+// The main window's layout, start-up and close, keys, undo, and its progress window.
 #include <gtest/gtest.h>
 
 #include <regex>
-#include <set>
 
 #include "framework/screen.h"
+#include "main_window/progress_form.h"
 #include "rtl/files_win.h"
 #include "rtl/locale_win.h"
 #include "support/gui.h"
@@ -45,12 +45,11 @@ struct MainWindow : testing::Test {
 
 }  // namespace
 
-// The 96-DPI design scaled to the display (at 144 DPI by a test further down), and laid out
-// anew when moved onto a monitor of twice the DPI. Positions on the screen are never scaled.
+// The 96-DPI design scaled to the display, and laid out anew when moved onto a monitor of twice
+// the DPI. Positions on the screen are never scaled.
 TEST_F(MainWindow, LayoutIsTheDesignAtTheDisplaysDpi) {
   zel::TForm1& f = StartWith({});
   int dpi = fw::DpiOf(f.Handle());
-  EXPECT_EQ(dpi, _wgetenv(L"ZEL_ASKED_DPI") ? _wtoi(_wgetenv(L"ZEL_ASKED_DPI")) : dpi);  // at 144
   auto scaled = [&dpi](std::vector<int> v) {
     for (int& n : v) n = MulDiv(n, dpi, 96);
     return v;
@@ -88,35 +87,20 @@ TEST_F(MainWindow, AReportOfLongPathsFitsTheScreenAtTheDisplaysDpi) {
   EXPECT_EQ(numbers, L"1 2 3 4 5 6 7 8 9 10 ") << shown;
 }
 
-// The two checks above in a copy of this program started with the display at 144 DPI, as
-// Windows sets a scaled display before a program starts.
-TEST(MainWindowAt144Dpi, IsTheDesignScaledByOneAndAHalf) {
-  const wchar_t desktop[] = L"Control Panel\\Desktop";
-  DWORD old = 96, size = sizeof(old), dpi = 144;  // 96 where none is set
-  RegGetValueW(HKEY_CURRENT_USER, desktop, L"LogPixels", RRF_RT_REG_DWORD, nullptr, &old, &size);
-  ASSERT_EQ(RegSetKeyValueW(HKEY_CURRENT_USER, desktop, L"LogPixels", REG_DWORD, &dpi, 4), 0);
-  SetEnvironmentVariableW(L"ZEL_ASKED_DPI", L"144");
-  EXPECT_EQ(RunProgram(rtl::ExeName(), L"copy --gtest_filter=MainWindow.*DisplaysDpi"), 0u);
-  SetEnvironmentVariableW(L"ZEL_ASKED_DPI", nullptr);
-  RegSetKeyValueW(HKEY_CURRENT_USER, desktop, L"LogPixels", REG_DWORD, &old, 4);
-}
-
-// The program itself, given a quoted folder that ends in a backslash, as the shell passes a
-// folder, and a second path: both are stamped.
-TEST_F(MainWindow, TheProgramTakesItsCommandLineAsTheShellWritesIt) {
-  MakeDir(dir / L"My Photos");
-  const std::wstring inside = dir / L"My Photos\\a.txt", second = dir / L"x.txt";
-  for (const auto& p : {inside, second}) WriteFile(p), SetOldTimes(p);
-  const auto exe = rtl::ExtractFileDir(rtl::ExtractFileDir(rtl::ExeName())) + L"\\zelvoran.exe";
-  std::set<HWND> boxes;  // the question and the report, answered; then the window closed
-  auto answer = [&](HWND w) {
-    if (!GetWindow(w, GW_OWNER)) return (void)PostMessageW(w, WM_CLOSE, 0, 0);
-    if (!boxes.insert(w).second) return;  // answered already
-    PostMessageW(GetDlgItem(w, boxes.size() == 1 ? IDYES : IDOK), BM_CLICK, 0, 0);
-  };
-  EXPECT_EQ(RunProgram(exe, L"zelvoran \"" + dir / L"My Photos\\\" " + second, answer), 0u);
-  EXPECT_EQ(boxes.size(), 2u);
-  EXPECT_TRUE(Ticks(WriteTime(inside)) != kOld && Ticks(WriteTime(second)) != kOld);
+// After a batch with failures the progress window counts what was changed apart from what was
+// not.
+TEST_F(MainWindow, TheProgressWindowCountsTheChangedApartFromTheFailures) {
+  for (const wchar_t* name : {L"a", L"ro1", L"ro2"}) WriteFile(dir / name);
+  for (const wchar_t* name : {L"ro1", L"ro2"}) SetFileAttributesW((dir / name).c_str(), FILE_ATTRIBUTE_READONLY);
+  zel::TBatch batch;
+  batch.Targets = {dir.path()};
+  batch.Stored = zel::StoredTime(rtl::EncodeDate(2010, 5, 6), 0);
+  zel::TBatchProgress progress;
+  zel::RunBatch(batch, progress);
+  zel::TProgressForm window(StartWith({}), progress);
+  ASSERT_TRUE(PumpUntil([&] { return window.Visible(); }));
+  EXPECT_EQ(window.Label1.Text() + L"|" + window.Label2.Text(),
+            L"変更したもの：1件|変更できなかったもの：2件");
 }
 
 // Calibration runs at start-up; a scratch file left beside the program by an interrupted

@@ -4,9 +4,11 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -186,13 +188,16 @@ TEST_F(Stamping, ANamedTargetIsTheFileOfExactlyThatName) {
 // A failure is recorded where the time would have been written, so with every folder held by
 // "another program", the failures show the walk's order: listing order, each folder after its
 // contents, the target last; every one of them, though files fail on several threads at
-// once. Hidden and system files are stamped; read-only and locked ones and links not.
+// once. Hidden and system files are stamped; read-only ones, links, and ones another program
+// holds open (even letting others read and write them: a file is changed only while the batch
+// alone has it open) not.
 TEST_F(Stamping, FailuresInWalkOrderAndWhichFilesCanBeStamped) {
   const Paths folders = {Dir(L"tree"), Dir(L"tree\\x"), Dir(L"tree\\x\\y"), Dir(L"tree\\w")};
   std::vector<rtl::FileHandle> held;
   for (const std::wstring& d : folders) {
     File(d.substr(root_.size() + 1) + L"\\ro", FILE_ATTRIBUTE_READONLY);
-    held.push_back(Hold(File(d.substr(root_.size() + 1) + L"\\locked"), GENERIC_READ, 0));
+    held.push_back(Hold(File(d.substr(root_.size() + 1) + L"\\locked"), GENERIC_READ,
+                        FILE_SHARE_READ | FILE_SHARE_WRITE));
   }
   const std::wstring hidden = File(L"tree\\x\\y\\hidden", FILE_ATTRIBUTE_HIDDEN),
                      system = File(L"tree\\system", FILE_ATTRIBUTE_SYSTEM);
@@ -275,6 +280,39 @@ TEST_F(Stamping, LinksInsideTheTreeAreNotFollowedButANamedLinkIs) {
   ExpectUnchanged(other);
   Stamp({away}, kInstant, false);
   ExpectStamped(other, kStored);
+}
+
+// The target itself met again two levels down through a mount (bound here with mount --bind, as
+// a mount point on Windows): the guard looks at every folder on the walk's path, not only the
+// parent, so it is reported as a link once and the tree is walked once.
+TEST_F(Stamping, AMountBackToTheTargetDeepInsideIsNotWalkedAgain) {
+  const std::wstring tree = Dir(L"tree"), file = File(L"tree\\f");
+  Dir(L"tree\\a"), Dir(L"tree\\a\\b");
+  const std::wstring back = Dir(L"tree\\a\\b\\back");
+  const tg::Mount bound(L"--bind " + tg::UnixPath(tree), back, [&] {
+    return GetFileAttributesW((back + L"\\f").c_str()) != INVALID_FILE_ATTRIBUTES;
+  });
+  if (!bound.mounted()) GTEST_SKIP() << "no folder can be mounted here";
+  const zel::TStampResult r = Stamp({tree}, kInstant, false);
+  EXPECT_EQ(Failed(r), (Failures{{back, R::Link}}));
+  EXPECT_EQ(r.Changed, 1u);
+  ExpectStamped(file, kStored);
+}
+
+// A drive's root named as a target is walked like any folder: here a drive letter of the test's
+// own, mapped as Wine maps drives (a link in the prefix's dosdevices) to the temporary folder.
+TEST_F(Stamping, ADriveRootIsATargetLikeAnyFolder) {
+  if (_wgetenv(L"WINEPREFIX") == nullptr) GTEST_SKIP() << "no Wine prefix named";
+  const std::wstring file = File(L"f");
+  std::wstring drive = L"P:\\", link = _wgetenv(L"WINEPREFIX");
+  while (drive[0] < L'Y' && GetFileAttributesW(drive.c_str()) != INVALID_FILE_ATTRIBUTES) ++drive[0];
+  link += L"/dosdevices/" + std::wstring(1, static_cast<wchar_t>(drive[0] | 0x20)) + L":";
+  const auto mapped = [&] { return GetFileAttributesW((drive + L"f").c_str()) != INVALID_FILE_ATTRIBUTES; };
+  ASSERT_TRUE(tg::RunUnix(L"Z:\\bin\\ln", L"-s " + tg::UnixPath(root_) + L" " + link, mapped));
+  const zel::TStampResult r = Stamp({drive}, kInstant, false);
+  EXPECT_TRUE(tg::RunUnix(L"Z:\\bin\\rm", link, [&] { return !mapped(); }));
+  EXPECT_EQ((std::pair{Failed(r), r.Changed}), (std::pair{Failures{}, std::size_t{1}}));
+  ExpectStamped(file, kStored);
 }
 
 // Past MAX_PATH, names outside code page 932, within Wine's ~4,000-byte Unix limit.
@@ -375,6 +413,49 @@ TEST(PoolSize, GrowsWhileMoreThreadsPayUpToSixteen) {
       {9, 1000, 700, 13},  {13, 2000, 1000, 16}, {16, 4000, 2000, 16}};
   for (const auto& r : rows)
     EXPECT_EQ(zel::PoolSizeAfter(r.threads, r.rate, r.before), r.next) << r.threads << ' ' << r.rate;
+}
+
+// The threads of this process other than these.
+std::vector<DWORD> ThreadsBut(const std::vector<DWORD>& known) {
+  std::vector<DWORD> ids;
+  const rtl::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
+  THREADENTRY32 t{sizeof t, 0, 0, 0, 0, 0, 0};
+  for (BOOL more = Thread32First(snapshot.get(), &t); more; more = Thread32Next(snapshot.get(), &t))
+    if (t.th32OwnerProcessID == GetCurrentProcessId() &&
+        std::find(known.begin(), known.end(), t.th32ThreadID) == known.end())
+      ids.push_back(t.th32ThreadID);
+  return ids;
+}
+
+// After a step that did not pay, the pool keeps its size for good, however fast it goes later.
+// The batch's threads are held (SuspendThread) a second before the first measurement, which
+// the first step always follows, and three after it, so that step pays nothing; then they run
+// free, far faster than either. The holds shape what the pool measures; nothing waits on them.
+TEST_F(Stamping, AfterAStepThatDidNotPayThePoolKeepsItsSizeForGood) {
+  const unsigned start = zel::StampingThreads(0), grown = zel::PoolSizeAfter(start, 1, 0);
+  if (start == 0 || _wgetenv(L"ZEL_STAMP_THREADS")) GTEST_SKIP() << "no pool";
+  if (kZone.name != L"Asia/Tokyo") GTEST_SKIP() << "the same in every zone: run in one";
+  const std::wstring tree = Dir(L"tree");
+  for (int i = 0; i < 3000; ++i) tg::WriteFile(tree + L"\\f" + std::to_wstring(i));
+  const std::vector<DWORD> known = ThreadsBut({});
+  std::atomic<bool> ended{false};
+  zel::TStampResult r;
+  rtl::TThread walker;
+  walker.Start([&] { r = Stamp({tree}, kInstant, false), ended = true; }, 0);
+  const auto hold = [&](std::size_t threads, DWORD ms) {
+    std::vector<DWORD> pool;
+    // The stamping threads and the walking one, once all have started.
+    while (!ended && (pool = ThreadsBut(known)).size() < threads + 1) SwitchToThread();
+    std::vector<rtl::FileHandle> held;
+    for (DWORD id : pool) held.emplace_back(OpenThread(THREAD_SUSPEND_RESUME, FALSE, id));
+    for (const rtl::FileHandle& h : held) SuspendThread(h.get());
+    Sleep(ms);  // no allocation meanwhile: a held thread may hold the heap's lock
+    for (const rtl::FileHandle& h : held) ResumeThread(h.get());
+  };
+  hold(start, 1000);
+  hold(grown, 3000);
+  walker.Join();
+  EXPECT_EQ(r.Threads, grown);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <functional>
+#include <utility>
 
 namespace testfiles {
 
@@ -62,9 +63,15 @@ TempDir::TempDir() {
   wchar_t base[MAX_PATH];
   GetTempPathW(MAX_PATH, base);
   static int counter = 0;
-  path_ = std::wstring(base) + L"zelvoran_test_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
-          std::to_wstring(++counter);
-  EXPECT_TRUE(CreateDirectoryW(path_.c_str(), nullptr)) << GetLastError();
+  const std::wstring stem = std::wstring(base) + L"zelvoran_test_" +
+                            std::to_wstring(GetCurrentProcessId()) + L"_";
+  DWORD error = ERROR_ALREADY_EXISTS;
+  while (error == ERROR_ALREADY_EXISTS) {
+    path_ = stem + std::to_wstring(++counter);
+    if (CreateDirectoryW(path_.c_str(), nullptr)) return;
+    error = GetLastError();
+  }
+  ADD_FAILURE() << "no temporary folder: " << error;
 }
 
 // rm, since a tree may hold folder links, past MAX_PATH, and read-only entries.
@@ -124,6 +131,19 @@ void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi
 bool MakeLink(const std::wstring& link, const std::wstring& target) {
   return RunUnix(L"Z:\\bin\\ln", L"-s " + UnixPath(target) + L" " + UnixPath(link),
                  [&] { return GetFileAttributesW(link.c_str()) != INVALID_FILE_ATTRIBUTES; });
+}
+
+Mount::Mount(const std::wstring& arguments, const std::wstring& at, std::function<bool()> shown)
+    : at_(UnixPath(at)), shown_(std::move(shown)),
+      mounted_(RunUnix(L"Z:\\bin\\mount", arguments + L" " + at_, shown_)) {}
+
+// umount fails at once while the mount is busy, so it is tried again for some seconds, then
+// detached lazily: gone from sight at once, released once its last user lets go.
+Mount::~Mount() {
+  if (!mounted_ && !shown_()) return;  // also one that showed only after the wait
+  const std::wstring script = L"for i in $(seq 50); do umount '" + at_ +
+                              L"' 2>/dev/null && exit; sleep 0.1; done; umount -l '" + at_ + L"'";
+  EXPECT_TRUE(RunUnix(L"Z:\\bin\\sh", L"-c \"" + script + L"\"", [this] { return !shown_(); }));
 }
 
 }  // namespace testfiles

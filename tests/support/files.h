@@ -12,7 +12,8 @@
 
 namespace testfiles {
 
-// A temporary folder, removed with everything in it (links too, without their targets).
+// A temporary folder of its own, removed with everything in it (links too, without their
+// targets). A folder left by an earlier run whose process id came round again is passed over.
 class TempDir {
  public:
   TempDir();
@@ -51,5 +52,22 @@ std::wstring UnixPath(const std::wstring& path);
 // A symbolic link at link to target (file or folder), made with Z:\bin\ln under Wine, whose
 // CreateSymbolicLinkW makes nothing.
 bool MakeLink(const std::wstring& link, const std::wstring& target);
+
+// A mount of the test's own (a small disk, a folder bound elsewhere), made with Z:\bin\mount;
+// shown() holds while it is in place. It is always taken down again, a busy one retried (Wine's
+// server may still hold a file in it), so no later run finds it.
+class Mount {
+ public:
+  Mount(const std::wstring& arguments, const std::wstring& at, std::function<bool()> shown);
+  ~Mount();
+  Mount(const Mount&) = delete;
+  Mount& operator=(const Mount&) = delete;
+  bool mounted() const { return mounted_; }
+
+ private:
+  std::wstring at_;
+  std::function<bool()> shown_;
+  bool mounted_;
+};
 
 }  // namespace testfiles

@@ -122,27 +122,6 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
   return done();
 }
 
-DWORD RunProgram(const std::wstring& exe, std::wstring command,
-                 const std::function<void(HWND)>& watch) {
-  STARTUPINFOW si{};
-  si.cb = sizeof(si);
-  PROCESS_INFORMATION pi{};
-  if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, 0, 0, nullptr, nullptr, &si, &pi))
-    return ADD_FAILURE() << "not started: " << GetLastError(), 97;
-  // Our own messages keep flowing while it runs, in case it broadcasts.
-  for (DWORD start = GetTickCount(); GetTickCount() - start < 60000; Pump(0)) {
-    if (MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 50, QS_ALLINPUT) == WAIT_OBJECT_0) break;
-    for (HWND h = nullptr; watch && (h = FindWindowExW(nullptr, h, nullptr, nullptr)) != nullptr;)
-      if (GetWindowThreadProcessId(h, nullptr) == pi.dwThreadId && IsWindowVisible(h)) watch(h);
-  }
-  TerminateProcess(pi.hProcess, 98);  // no effect once ended
-  WaitForSingleObject(pi.hProcess, 5000);
-  DWORD code = 0;
-  GetExitCodeProcess(pi.hProcess, &code);
-  CloseHandle(pi.hProcess), CloseHandle(pi.hThread);
-  return code;
-}
-
 HGLOBAL ShellDrop(const std::vector<std::wstring>& paths) {
   std::wstring names;
   for (const std::wstring& p : paths) names += p + L'\0';

@@ -63,11 +63,6 @@ void Pump(DWORD ms);
 // Handles messages until done() holds; after timeoutMs the test fails and this returns false.
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 30000);
 
-// Starts a program with this command line and waits for its end (a minute at most, then it is
-// ended with 98); meanwhile watch sees its visible top-level windows about every 50 ms.
-DWORD RunProgram(const std::wstring& exe, std::wstring command,
-                 const std::function<void(HWND)>& watch = nullptr);
-
 // A drop as the shell builds it (DROPFILES with wide, double-NUL-ended names); whoever
 // receives WM_DROPFILES frees it with DragFinish.
 HGLOBAL ShellDrop(const std::vector<std::wstring>& paths);
