@@ -245,7 +245,7 @@ void TForm1::BatchEnded() {
   const TBatchRunner::TOutcome outcome = EndBatch();
   if (outcome.Error) std::rethrow_exception(outcome.Error);
   if (outcome.Undo)
-    fw::ShowMessageAt(*this, UndoReportText(outcome.Result));
+    ShowReport(UndoReportText(outcome.Result), outcome.Result);
   else
     ReportChanged(outcome.Result);
 }
@@ -287,7 +287,12 @@ void TForm1::RunCommandLineBatch() {
 }
 
 void TForm1::ReportChanged(const TStampResult& result) {
-  fw::ShowMessageAt(*this, ReportText(rtl::DateTimeToStr(batchInstant_), result));
+  ShowReport(ReportText(rtl::DateTimeToStr(batchInstant_), result), result);
+}
+
+void TForm1::ShowReport(const std::wstring& text, const TStampResult& result) {
+  // Made only when copied: the failures are kept once, in the result.
+  fw::ShowMessageAt(*this, text, [&result] { return FailureListText(result); });
 }
 
 }  // namespace zel

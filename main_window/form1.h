@@ -99,6 +99,8 @@ class TForm1 : public fw::TForm {
   void BatchStarted();
   void WaitForBatch();
   void BatchEnded();
+  // A batch's or an undo's report; Ctrl+C on it copies every failure, not only those it shows.
+  void ShowReport(const std::wstring& text, const TStampResult& result);
   TBatchRunner::TOutcome EndBatch();
   void HoldInput();
   void ReleaseInput();

@@ -68,16 +68,19 @@ TEST_F(MainWindow, LayoutIsTheDesignAtTheDisplaysDpi) {
 }
 
 // Twelve missing files in a folder with a long Japanese name, the window near the screen's
-// corner: the report lists ten of them in a box that lies on the screen.
+// corner: the report lists ten of them in a box that lies on the screen; Ctrl+C on it copies its
+// text, then all twelve in walk order.
 TEST_F(MainWindow, AReportOfLongPathsFitsTheScreenAtTheDisplaysDpi) {
   const std::wstring folder = dir / (std::wstring(120, L'長') + L"\\" + std::wstring(120, L'名'));
   std::vector<std::wstring> paths;
-  for (int i = 1; i <= 12; ++i) paths.push_back(folder + L"\\file" + std::to_wstring(i) + L".txt");
+  std::wstring copied, listed;
+  for (int i = 1; i <= 12; ++i) listed += paths.emplace_back(folder + L"\\file" + std::to_wstring(i) + L".txt") + L"（見つかりません）\r\n";
   RECT work{}, all{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   StartWith(paths).SetPosition(work.right - 60, work.bottom - 40);
-  ModalDriver driver({Press(Key::Enter), Press(Key::Enter)});
+  ModalDriver driver({Press(Key::Enter), CopyThen(copied, Key::Enter)});
   form->Show();
+  EXPECT_EQ(copied.substr(copied.find(L"OK   \r\n") + 7), L"---------------------------\r\n" + listed);
   ASSERT_EQ(driver.seen.size(), 2u);
   EXPECT_TRUE(UnionRect(&all, &driver.seen[1].rect, &work) && EqualRect(&all, &work));
   const std::wstring& shown = driver.seen[1].text;
