@@ -13,6 +13,9 @@ namespace zel {
 
 const wchar_t kAskToStamp[] = L"日付けの変更が指定されました実行しても宜しいですか？";
 const wchar_t kDroppedStatus[] = L"ファイルをドラッグ＆ドロップしました";
+const wchar_t kBatchRunning[] =
+    L"変更中のため、新しい変更は始められません。\r\n"
+    L"止めるには、進み具合の画面の「中止」を押してください。";
 const wchar_t kSpecifyCaption[] = L"年月日時分秒を指定する";
 const wchar_t kCurrentCaption[] = L"現在の年月日時分秒";
 const wchar_t kDatePattern[] = L"yyyy\"年\" m\"月\" d\"日\"";
@@ -248,6 +251,12 @@ void TForm1::BatchEnded() {
     ShowReport(UndoReportText(outcome.Result), outcome.Result);
   else
     ReportChanged(outcome.Result);
+}
+
+bool TForm1::RefusedWhileBatchRuns() {
+  if (!BatchRunning()) return false;
+  fw::ShowMessageAt(*this, kBatchRunning);
+  return true;
 }
 
 TBatchRunner::TOutcome TForm1::EndBatch() {

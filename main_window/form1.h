@@ -27,6 +27,7 @@ namespace zel {
 
 extern const wchar_t kAskToStamp[];     // the question before a command-line or dropped batch
 extern const wchar_t kDroppedStatus[];  // Edit1's text for those batches
+extern const wchar_t kBatchRunning[];   // the answer to a new batch asked for during one
 extern const wchar_t kSpecifyCaption[];  // Button2 in live mode
 extern const wchar_t kCurrentCaption[];  // Button2 in fixed mode
 extern const wchar_t kDatePattern[];     // Label3's format of the date
@@ -95,6 +96,8 @@ class TForm1 : public fw::TForm {
   void CheckOperatingSystem();
   void DeleteScratchFiles();
   void StartBatch(std::vector<std::wstring> targets);
+  // One change at a time: true, after telling the user, while a batch runs.
+  bool RefusedWhileBatchRuns();
   std::function<void()> EndNotice() const;  // for the worker's last act: posts kBatchEnded
   void BatchStarted();
   void WaitForBatch();

@@ -29,7 +29,8 @@ int AtInstant(rtl::TDateTime instant) {
   return n;
 }
 
-// A main window whose question is answered Yes, noting the instant it holds.
+// A main window whose question is answered Yes, noting the instant it holds; the boxes after it
+// answered with Enter.
 struct Started {
   zel::TForm1 form;
   rtl::TDateTime read = 0;
@@ -37,7 +38,7 @@ struct Started {
                         read = form.StampingInstant();
                         return Press(Key::Enter)(box);
                       },
-                      Press(Key::Enter)}};
+                      Press(Key::Enter), Press(Key::Enter)}};
   HWND progress = nullptr;
   // Shown with its clock live and the tree dropped on it (a missing file first), or else running
   // the tree from a command line.
@@ -84,7 +85,7 @@ TEST_F(Batch, ADropRunsWhileTheWindowAnswersAndHoldsItsClockUntilItEndsOrIsStopp
     PumpUntil([&] { return answered.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
     EXPECT_TRUE(answered.get()) << "within 100 ms";
     EXPECT_TRUE(r.form.StampingInstant() == r.read && !r.form.Timer1.Enabled());
-    const HGLOBAL second = ShellDrop({tree->path()});  // released unasked, no second batch
+    const HGLOBAL second = ShellDrop({tree->path()});  // refused, released, no second batch
     PostMessageW(r.form.Handle(), WM_DROPFILES, WPARAM(second), 0);
     PumpUntil([&] { return GlobalSize(second) == 0; });
     // Nor does an undo start: its menu item is greyed, and Ctrl+Z, as the loop meets it, asks
@@ -103,7 +104,8 @@ TEST_F(Batch, ADropRunsWhileTheWindowAnswersAndHoldsItsClockUntilItEndsOrIsStopp
         (stop ? L"への変更を中止しました\r\n変更したもの：" + std::to_wstring(changed) + L"件" : L"に変更しました") +
         L"\r\n\r\n変更できなかったもの：1件\r\n" + Gone() + L"（見つかりません）";
     // The second drop asked nothing.
-    EXPECT_EQ(r.driver.texts(), (Texts{zel::kAskToStamp, rtl::DateTimeToStr(r.read) + report}));
+    EXPECT_EQ(r.driver.texts(),
+              (Texts{zel::kAskToStamp, zel::kBatchRunning, rtl::DateTimeToStr(r.read) + report}));
     EXPECT_TRUE(r.form.Button1.Enabled() && r.form.Timer1.Enabled() && !r.Progress());
     EXPECT_FALSE(GetMenuState(GetSystemMenu(r.form.Handle(), FALSE), zel::kUndoCommand,
                               MF_BYCOMMAND) & MF_GRAYED);
@@ -133,4 +135,18 @@ TEST_F(Batch, ACloseOrTheSessionsEndStopsTheBatchBeforeTheCloseHandlingRuns) {
     EXPECT_EQ(Borvelune::LoadWinSettings(L"Zelvoran", {-1, -1, L"", L"", L""}).Left, left);
   }
   RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
+}
+
+// A file chosen in the dialog while a batch runs is refused aloud, the path field left naming the
+// batch's targets (the batch is stopped as the window goes).
+TEST_F(Batch, AFileChosenWhileABatchRunsIsRefusedAloud) {
+  zel::TForm1 form({});
+  form.RadioButton2.SetChecked(true);  // 1ファイル
+  form.Show();
+  // The drop's question, the file dialog, the refusal.
+  ModalDriver driver({Press(Key::Enter), Type(Gone()), Press(Key::Enter)});
+  SendMessageW(form.Handle(), WM_DROPFILES, WPARAM(ShellDrop({tree->path()})), 0);
+  form.Button1Click();  // as opened before the batch started
+  EXPECT_EQ(driver.texts().at(2), zel::kBatchRunning);
+  EXPECT_EQ(form.Edit1.Text(), zel::kDroppedStatus);
 }
