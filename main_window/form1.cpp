@@ -68,6 +68,19 @@ rtl::TDateTime TForm1::StampingInstant() const {
   return rtl::ComposeDateTime(ChosenDate, ChosenTime);
 }
 
+RECT TForm1::RestoredRect() const {
+  RECT r{};
+  GetWindowRect(Handle(), &r);
+  if (!IsIconic(Handle())) return r;
+  // Only the size is taken from the placement: its place counts from the work area on Windows.
+  WINDOWPLACEMENT wp{};
+  wp.length = sizeof(wp);
+  GetWindowPlacement(Handle(), &wp);
+  const RECT& n = wp.rcNormalPosition;
+  return {restoredPlace_.x, restoredPlace_.y, restoredPlace_.x + (n.right - n.left),
+          restoredPlace_.y + (n.bottom - n.top)};
+}
+
 std::optional<FILETIME> TForm1::StoredInstant() const {
   // Converting the clock's local reading back would be an hour off in the hour repeated in
   // autumn, and taken from the zone as it stands now rather than at the reading.
@@ -170,10 +183,8 @@ void TForm1::FormClose() {
     fw::Application.HandleException();
   }
   try {
-    // A minimised window's own rectangle is a parking place off the screen (or an icon slot):
-    // the place it will be restored to is the one to keep.
-    const POINT at = IsIconic(Handle()) ? restoredPlace_ : POINT{Left(), Top()};
-    Borvelune::TBorvWin rec{at.x, at.y, L"", CheckBox1.Checked() ? L"on" : L"", L""};
+    const RECT at = RestoredRect();
+    Borvelune::TBorvWin rec{at.left, at.top, L"", CheckBox1.Checked() ? L"on" : L"", L""};
     Borvelune::SaveWinSettings(kSettingsName, rec);
   } catch (...) {
     fw::Application.HandleException();
@@ -233,7 +244,8 @@ std::function<void()> TForm1::EndNotice() const {
 void TForm1::BatchStarted() {
   HoldInput();
   EnableUndoMenuItem(false);
-  progress_ = std::make_unique<TProgressForm>(*this, runner_.Progress);
+  progress_ = std::make_unique<TProgressForm>(*this, runner_.Progress,
+                                              [this] { return RestoredRect(); });
 }
 
 // A modal loop of its own: everything keeps running until the batch has ended and its report

@@ -68,6 +68,9 @@ class TForm1 : public fw::TForm {
   // A batch runs on a worker thread from its start until its end is handled here; meanwhile
   // the window takes no input and the clock is held.
   bool BatchRunning() const { return runner_.Running(); }
+  // The window's rectangle, or where a restore puts it while minimised: its own rectangle is
+  // then a parking place off the screen (or an icon slot).
+  RECT RestoredRect() const;
 
   void ReportChanged(const TStampResult& result);
   // Before the window first appears, so it returns once the batch has been reported.
