@@ -134,14 +134,20 @@ TEST_F(MainWindow, ScratchFileIsGoneAfterStartUpAndAfterClose) {
   EXPECT_FALSE(rtl::FileExists(scratch));
 }
 
-// A batch whose journal cannot be written says so; the next one is undone.
+// A batch with no place for its journal (no LOCALAPPDATA, and the known folder that the registry
+// names is not there) says it cannot be undone; the next one is undone.
 TEST_F(MainWindow, CtrlZAndTheSystemMenuUndoTheLastBatchAfterARestart) {
-  const std::wstring file = dir / L"a.txt";
+  const std::wstring file = dir / L"a.txt", below = file + L"\\below";  // no folder can be there
   WriteFile(file);
   ModalDriver boxes(std::vector<Step>(7, Press(Key::Enter)));
-  SetEnvironmentVariableW(L"LOCALAPPDATA", (file + L"\\below").c_str());  // under a file
+  // The known folder's entry, put back after as Windows and Wine set it.
+  const wchar_t kFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                kKnown[] = L"%USERPROFILE%\\AppData\\Local";
+  RegSetKeyValueW(HKEY_CURRENT_USER, kFolders, L"Local AppData", REG_SZ, below.c_str(), DWORD(below.size() * 2 + 2));
+  SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
   StartWith({file}).Show();
   SetEnvironmentVariableW(L"LOCALAPPDATA", rtl::TempDirectory().c_str());  // as test_main set it
+  RegSetKeyValueW(HKEY_CURRENT_USER, kFolders, L"Local AppData", REG_EXPAND_SZ, kKnown, sizeof(kKnown));
   EXPECT_EQ(boxes.seen.at(1).text, rtl::DateTimeToStr(form->StampingInstant()) +
                                        L"に変更しました\r\n\r\nこの変更は元に戻せません");
   SetOldTimes(file);
