@@ -28,6 +28,7 @@ const Btn kButtons[] = {{mbYes, IDYES, L"はい(&Y)"},
 struct BoxState {
   const std::wstring* text;
   unsigned buttons;
+  const TCopyMore* copyMore;
   HWND owner;
   int x, y;
   GdiObject<HFONT> font;
@@ -68,7 +69,8 @@ std::vector<std::wstring> SplitLines(const std::wstring& text) {
   }
 }
 
-// As Windows' own boxes copy themselves: caption, text and buttons between separator lines.
+// As Windows' own boxes copy themselves: caption, text and buttons between separator lines; then
+// whatever the caller adds.
 std::wstring CopyText(const BoxState& st) {
   const std::wstring rule = L"---------------------------\r\n";
   std::wstring text;
@@ -81,7 +83,9 @@ std::wstring CopyText(const BoxState& st) {
       if (*c != L'&') out += *c;
     out += L"   ";
   }
-  return out + L"\r\n" + rule;
+  out += L"\r\n" + rule;
+  if (*st.copyMore) out += (*st.copyMore)();
+  return out;
 }
 
 void CopyToClipboard(HWND box, const std::wstring& text) {
@@ -325,7 +329,8 @@ INT_PTR CALLBACK BoxProc(HWND box, UINT msg, WPARAM wp, LPARAM lp) {
 
 }  // namespace
 
-TModalResult MessageDlgPos(const std::wstring& text, unsigned buttons, HWND owner, int x, int y) {
+TModalResult MessageDlgPos(const std::wstring& text, unsigned buttons, HWND owner, int x, int y,
+                           const TCopyMore& copyMore) {
   // An empty template: the box lays out its own controls once it knows the text.
   struct alignas(4) {
     DLGTEMPLATE t;
@@ -333,7 +338,7 @@ TModalResult MessageDlgPos(const std::wstring& text, unsigned buttons, HWND owne
   } tmpl{};
   tmpl.t.style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME;
   tmpl.t.x = tmpl.t.y = 0;
-  BoxState st{&text, buttons ? buttons : unsigned{mbOK}, owner, x, y, {}};
+  BoxState st{&text, buttons ? buttons : unsigned{mbOK}, &copyMore, owner, x, y, {}};
   st.outer = openBoxes;
   openBoxes = &st;
   HookHandle hook(SetWindowsHookExW(WH_MSGFILTER, CopyHook, nullptr, GetCurrentThreadId()));
@@ -349,8 +354,10 @@ TModalResult MessageDlgPos(const std::wstring& text, unsigned buttons, HWND owne
   }
 }
 
-TModalResult MessageDlgAt(const TForm& owner, const std::wstring& text, unsigned buttons) {
-  return MessageDlgPos(text, buttons, owner.Handle(), owner.Left() + 10, owner.Top() + 10);
+TModalResult MessageDlgAt(const TForm& owner, const std::wstring& text, unsigned buttons,
+                          const TCopyMore& copyMore) {
+  return MessageDlgPos(text, buttons, owner.Handle(), owner.Left() + 10, owner.Top() + 10,
+                       copyMore);
 }
 
 bool TOpenDialog::Execute(HWND owner) {

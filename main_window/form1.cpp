@@ -13,6 +13,9 @@ namespace zel {
 
 const wchar_t kAskToStamp[] = L"日付けの変更が指定されました実行しても宜しいですか？";
 const wchar_t kDroppedStatus[] = L"ファイルをドラッグ＆ドロップしました";
+const wchar_t kBatchRunning[] =
+    L"変更中のため、新しい変更は始められません。\r\n"
+    L"止めるには、進み具合の画面の「中止」を押してください。";
 const wchar_t kSpecifyCaption[] = L"年月日時分秒を指定する";
 const wchar_t kCurrentCaption[] = L"現在の年月日時分秒";
 const wchar_t kDatePattern[] = L"yyyy\"年\" m\"月\" d\"日\"";
@@ -68,6 +71,19 @@ TForm1::~TForm1() = default;
 rtl::TDateTime TForm1::StampingInstant() const {
   // Composed, not added: for a date before 1899-12-30 the plain sum would land a day late.
   return rtl::ComposeDateTime(ChosenDate, ChosenTime);
+}
+
+RECT TForm1::RestoredRect() const {
+  RECT r{};
+  GetWindowRect(Handle(), &r);
+  if (!IsIconic(Handle())) return r;
+  // Only the size is taken from the placement: its place counts from the work area on Windows.
+  WINDOWPLACEMENT wp{};
+  wp.length = sizeof(wp);
+  GetWindowPlacement(Handle(), &wp);
+  const RECT& n = wp.rcNormalPosition;
+  return {restoredPlace_.x, restoredPlace_.y, restoredPlace_.x + (n.right - n.left),
+          restoredPlace_.y + (n.bottom - n.top)};
 }
 
 std::optional<FILETIME> TForm1::StoredInstant() const {
@@ -172,10 +188,8 @@ void TForm1::FormClose() {
     fw::Application.HandleException();
   }
   try {
-    // A minimised window's own rectangle is a parking place off the screen (or an icon slot):
-    // the place it will be restored to is the one to keep.
-    const POINT at = IsIconic(Handle()) ? restoredPlace_ : POINT{Left(), Top()};
-    Borvelune::TBorvWin rec{at.x, at.y, L"", CheckBox1.Checked() ? L"on" : L"", L""};
+    const RECT at = RestoredRect();
+    Borvelune::TBorvWin rec{at.left, at.top, L"", CheckBox1.Checked() ? L"on" : L"", L""};
     Borvelune::SaveWinSettings(kSettingsName, rec);
   } catch (...) {
     fw::Application.HandleException();
@@ -235,7 +249,8 @@ std::function<void()> TForm1::EndNotice() const {
 void TForm1::BatchStarted() {
   HoldInput();
   EnableUndoMenuItem(false);
-  progress_ = std::make_unique<TProgressForm>(*this, runner_.Progress);
+  progress_ = std::make_unique<TProgressForm>(*this, runner_.Progress,
+                                              [this] { return RestoredRect(); });
 }
 
 // A modal loop of its own: everything keeps running until the batch has ended and its report
@@ -250,9 +265,15 @@ void TForm1::BatchEnded() {
   const TBatchRunner::TOutcome outcome = EndBatch();
   if (outcome.Error) std::rethrow_exception(outcome.Error);
   if (outcome.Undo)
-    fw::ShowMessageAt(*this, UndoReportText(outcome.Result));
+    ShowReport(UndoReportText(outcome.Result), outcome.Result);
   else
     ReportChanged(outcome.Result);
+}
+
+bool TForm1::RefusedWhileBatchRuns() {
+  if (!BatchRunning()) return false;
+  fw::ShowMessageAt(*this, kBatchRunning);
+  return true;
 }
 
 TBatchRunner::TOutcome TForm1::EndBatch() {
@@ -292,7 +313,12 @@ void TForm1::RunCommandLineBatch() {
 }
 
 void TForm1::ReportChanged(const TStampResult& result) {
-  fw::ShowMessageAt(*this, ReportText(rtl::DateTimeToStr(batchInstant_), result));
+  ShowReport(ReportText(rtl::DateTimeToStr(batchInstant_), result), result);
+}
+
+void TForm1::ShowReport(const std::wstring& text, const TStampResult& result) {
+  // Made only when copied: the failures are kept once, in the result.
+  fw::ShowMessageAt(*this, text, [&result] { return FailureListText(result); });
 }
 
 }  // namespace zel

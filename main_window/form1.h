@@ -27,6 +27,7 @@ namespace zel {
 
 extern const wchar_t kAskToStamp[];     // the question before a command-line or dropped batch
 extern const wchar_t kDroppedStatus[];  // Edit1's text for those batches
+extern const wchar_t kBatchRunning[];   // the answer to a new batch asked for during one
 extern const wchar_t kSpecifyCaption[];  // Button2 in live mode
 extern const wchar_t kCurrentCaption[];  // Button2 in fixed mode
 extern const wchar_t kDatePattern[];     // Label3's format of the date
@@ -67,6 +68,9 @@ class TForm1 : public fw::TForm {
   // A batch runs on a worker thread from its start until its end is handled here; meanwhile
   // the window takes no input and the clock is held.
   bool BatchRunning() const { return runner_.Running(); }
+  // The window's rectangle, or where a restore puts it while minimised: its own rectangle is
+  // then a parking place off the screen (or an icon slot).
+  RECT RestoredRect() const;
 
   void ReportChanged(const TStampResult& result);
   // Before the window first appears, so it returns once the batch has been reported.
@@ -95,10 +99,14 @@ class TForm1 : public fw::TForm {
   void CheckOperatingSystem();
   void DeleteScratchFiles();
   void StartBatch(std::vector<std::wstring> targets);
+  // One change at a time: true, after telling the user, while a batch runs.
+  bool RefusedWhileBatchRuns();
   std::function<void()> EndNotice() const;  // for the worker's last act: posts kBatchEnded
   void BatchStarted();
   void WaitForBatch();
   void BatchEnded();
+  // A batch's or an undo's report; Ctrl+C on it copies every failure, not only those it shows.
+  void ShowReport(const std::wstring& text, const TStampResult& result);
   TBatchRunner::TOutcome EndBatch();
   void HoldInput();
   void ReleaseInput();

@@ -11,16 +11,18 @@ const wchar_t kFolderTitle[] = L"ディレクトリを選んで下さい";
 }  // namespace
 
 void TForm1::Button1Click() {
+  std::wstring target;
   if (RadioButton2.Checked()) {
     OpenDialog1.Title = kOneFileTitle;
     if (!OpenDialog1.Execute(Handle())) return;
-    Edit1.SetText(OpenDialog1.FileName);
+    target = OpenDialog1.FileName;
   } else {
-    std::wstring path = BrowseForFolder();
-    if (path.empty()) return;
-    Edit1.SetText(path);
+    target = BrowseForFolder();
+    if (target.empty()) return;
   }
-  if (BatchRunning()) return;  // one started while the picker was open
+  // One started while the picker was open: the field still names its targets.
+  if (RefusedWhileBatchRuns()) return;
+  Edit1.SetText(target);
   // The target is what Edit1 shows, so the report and the field cannot disagree.
   StartBatch({Edit1.Text()});
 }
@@ -42,11 +44,10 @@ std::wstring TForm1::BrowseForFolder() {
 void TForm1::WMDropFiles(HDROP drop) {
   // Owned at once: the shell's drop is released however this returns.
   fw::TDropFiles files(drop);
-  // One batch at a time: a drop meanwhile has no effect.
-  if (BatchRunning()) return;
   SetForegroundWindow(Handle());
+  if (RefusedWhileBatchRuns()) return;
   if (fw::MessageDlgAt(*this, kAskToStamp, fw::mbYes | fw::mbNo) != fw::mrYes) return;
-  if (BatchRunning()) return;  // one started while the question was open
+  if (RefusedWhileBatchRuns()) return;  // one started while the question was open
   Edit1.SetText(kDroppedStatus);
   std::vector<std::wstring> targets;
   const unsigned count = files.Count();

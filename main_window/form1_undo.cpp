@@ -47,7 +47,7 @@ void TForm1::UndoLastChange() {
   const std::wstring question = L"直前の変更（" + undo->InstantText + L"、" +
                                 std::to_wstring(undo->Count) + L"件）を元に戻しますか？";
   if (fw::MessageDlgAt(*this, question, fw::mbYes | fw::mbNo) != fw::mrYes) return;
-  if (BatchRunning()) return;  // one started while the question was open
+  if (RefusedWhileBatchRuns()) return;  // one started while the question was open
   // Run as a batch: off this thread, with the progress window and its stop.
   runner_.Start(std::move(undo), EndNotice());
   BatchStarted();

@@ -5,6 +5,7 @@
 
 #include <cwchar>
 #include <string>
+#include <utility>
 
 #include "framework/com.h"
 
@@ -21,7 +22,8 @@ std::wstring Count(std::size_t n) { return std::to_wstring(n) + L"件"; }
 
 }  // namespace
 
-TProgressForm::TProgressForm(fw::TForm& owner, TBatchProgress& progress)
+TProgressForm::TProgressForm(fw::TForm& owner, TBatchProgress& progress,
+                             std::function<RECT()> ownerRect)
     : fw::TForm({L"Zelvoran", 360, 137, 0, 0, false}, &owner),
       Label1(*this, 12, 12, 168, 12, L"変更したもの：0件"),
       Label2(*this, 180, 12, 168, 12, L"変更できなかったもの：0件"),
@@ -32,6 +34,7 @@ TProgressForm::TProgressForm(fw::TForm& owner, TBatchProgress& progress)
       Button1(*this, 273, 100, 75, 25, kStopCaption),
       Timer1(*this, kUpdateMs, true),
       owner_(owner),
+      ownerRect_(std::move(ownerRect)),
       progress_(progress),
       started_(GetTickCount64()) {
   Button1.OnClick = [this] { Button1Click(); };
@@ -69,8 +72,9 @@ void TProgressForm::Timer1Timer() {
 
 void TProgressForm::Appear() {
   // Centred by outer sizes, as the date-time dialog is.
-  SetPosition(owner_.Left() + static_cast<int>((owner_.Width() - Width()) / 2.0),
-              owner_.Top() + static_cast<int>((owner_.Height() - Height()) / 2.0));
+  const RECT o = ownerRect_();
+  SetPosition(o.left + static_cast<int>((o.right - o.left - Width()) / 2.0),
+              o.top + static_cast<int>((o.bottom - o.top - Height()) / 2.0));
   // Before the main window is first shown (a command-line batch) the program has no taskbar
   // button: this window takes one, so it cannot be lost behind others.
   taskbarButton_ = owner_.Visible() ? owner_.Handle() : Handle();

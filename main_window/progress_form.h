@@ -5,6 +5,8 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
+
 #include "framework/forms.h"
 #include "stamping/stamping.h"
 
@@ -12,9 +14,10 @@ namespace zel {
 
 class TProgressForm : public fw::TForm {
  public:
-  // Created hidden as a batch starts; appears, centred on owner, once the batch has run half a
-  // second, so short batches show nothing.
-  TProgressForm(fw::TForm& owner, TBatchProgress& progress);
+  // Created hidden as a batch starts; appears, centred on ownerRect (the owner's rectangle, or
+  // where a restore puts it while minimised), once the batch has run half a second, so short
+  // batches show nothing.
+  TProgressForm(fw::TForm& owner, TBatchProgress& progress, std::function<RECT()> ownerRect);
   ~TProgressForm() override;
 
   fw::TLabel Label1;  // changed so far
@@ -38,6 +41,7 @@ class TProgressForm : public fw::TForm {
   void SetTaskbarProgress(bool busy);
 
   fw::TForm& owner_;
+  std::function<RECT()> ownerRect_;
   TBatchProgress& progress_;
   const ULONGLONG started_;
   HWND taskbarButton_ = nullptr;  // the window whose taskbar button shows the progress

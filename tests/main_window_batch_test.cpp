@@ -29,7 +29,8 @@ int AtInstant(rtl::TDateTime instant) {
   return n;
 }
 
-// A main window whose question is answered Yes, noting the instant it holds.
+// A main window whose question is answered Yes, noting the instant it holds; the boxes after it
+// answered with Enter.
 struct Started {
   zel::TForm1 form;
   rtl::TDateTime read = 0;
@@ -37,7 +38,7 @@ struct Started {
                         read = form.StampingInstant();
                         return Press(Key::Enter)(box);
                       },
-                      Press(Key::Enter)}};
+                      Press(Key::Enter), Press(Key::Enter)}};
   HWND progress = nullptr;
   // Shown with its clock live and the tree dropped on it (a missing file first), or else running
   // the tree from a command line.
@@ -65,6 +66,7 @@ struct Batch : testing::Test {  // one tree: every batch writes an instant of it
 
 }  // namespace
 
+// Its progress shows centred on the window, or where a restore puts it when minimised.
 TEST_F(Batch, ADropRunsWhileTheWindowAnswersAndHoldsItsClockUntilItEndsOrIsStopped) {
   const std::function<void(HWND)> stops[] = {
       nullptr, [](HWND p) { PostMessageW(FindWindowExW(p, 0, L"Button", L"中止"), BM_CLICK, 0, 0); },
@@ -72,8 +74,12 @@ TEST_F(Batch, ADropRunsWhileTheWindowAnswersAndHoldsItsClockUntilItEndsOrIsStopp
   for (const auto& stop : stops) {
     SCOPED_TRACE(&stop - stops);
     Started r(true);
+    RECT was{}, shown{};  // the window's rectangle, minimised for the stop button's row
+    if (GetWindowRect(r.form.Handle(), &was) && &stop == &stops[1]) ShowWindow(r.form.Handle(), SW_MINIMIZE);
     // However long a loaded machine takes: the test's own time limit is the backstop.
     ASSERT_TRUE(PumpUntil([&] { return r.Progress(); }, INFINITE));
+    EXPECT_TRUE(GetWindowRect(r.progress, &shown) && abs(shown.left + shown.right - was.left - was.right) <= 1 &&
+                abs(shown.top + shown.bottom - was.top - was.bottom) <= 1) << "centred";
     EXPECT_TRUE(PumpUntil([&] {
       return FindWindowExW(r.progress, nullptr, L"Static", L"変更できなかったもの：1件") != nullptr;
     }));
@@ -84,7 +90,7 @@ TEST_F(Batch, ADropRunsWhileTheWindowAnswersAndHoldsItsClockUntilItEndsOrIsStopp
     PumpUntil([&] { return answered.wait_for(std::chrono::seconds(0)) == std::future_status::ready; });
     EXPECT_TRUE(answered.get()) << "within 100 ms";
     EXPECT_TRUE(r.form.StampingInstant() == r.read && !r.form.Timer1.Enabled());
-    const HGLOBAL second = ShellDrop({tree->path()});  // released unasked, no second batch
+    const HGLOBAL second = ShellDrop({tree->path()});  // refused, released, no second batch
     PostMessageW(r.form.Handle(), WM_DROPFILES, WPARAM(second), 0);
     PumpUntil([&] { return GlobalSize(second) == 0; });
     // Nor does an undo start: its menu item is greyed, and Ctrl+Z, as the loop meets it, asks
@@ -103,7 +109,8 @@ TEST_F(Batch, ADropRunsWhileTheWindowAnswersAndHoldsItsClockUntilItEndsOrIsStopp
         (stop ? L"への変更を中止しました\r\n変更したもの：" + std::to_wstring(changed) + L"件" : L"に変更しました") +
         L"\r\n\r\n変更できなかったもの：1件\r\n" + Gone() + L"（見つかりません）";
     // The second drop asked nothing.
-    EXPECT_EQ(r.driver.texts(), (Texts{zel::kAskToStamp, rtl::DateTimeToStr(r.read) + report}));
+    EXPECT_EQ(r.driver.texts(),
+              (Texts{zel::kAskToStamp, zel::kBatchRunning, rtl::DateTimeToStr(r.read) + report}));
     EXPECT_TRUE(r.form.Button1.Enabled() && r.form.Timer1.Enabled() && !r.Progress());
     EXPECT_FALSE(GetMenuState(GetSystemMenu(r.form.Handle(), FALSE), zel::kUndoCommand,
                               MF_BYCOMMAND) & MF_GRAYED);
@@ -133,4 +140,18 @@ TEST_F(Batch, ACloseOrTheSessionsEndStopsTheBatchBeforeTheCloseHandlingRuns) {
     EXPECT_EQ(Borvelune::LoadWinSettings(L"Zelvoran", {-1, -1, L"", L"", L""}).Left, left);
   }
   RegDeleteTreeW(HKEY_CURRENT_USER, kKey);
+}
+
+// A file chosen in the dialog while a batch runs is refused aloud, the path field left naming the
+// batch's targets (the batch is stopped as the window goes).
+TEST_F(Batch, AFileChosenWhileABatchRunsIsRefusedAloud) {
+  zel::TForm1 form({});
+  form.RadioButton2.SetChecked(true);  // 1ファイル
+  form.Show();
+  // The drop's question, the file dialog, the refusal.
+  ModalDriver driver({Press(Key::Enter), Type(L"none.txt"), Press(Key::Enter)});
+  SendMessageW(form.Handle(), WM_DROPFILES, WPARAM(ShellDrop({tree->path()})), 0);
+  form.Button1Click();  // as opened before the batch started
+  EXPECT_EQ(driver.texts().at(2), zel::kBatchRunning);
+  EXPECT_EQ(form.Edit1.Text(), zel::kDroppedStatus);
 }

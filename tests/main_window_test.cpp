@@ -67,16 +67,19 @@ TEST_F(MainWindow, LayoutIsTheDesignAtTheDisplaysDpi) {
 }
 
 // Twelve missing files in a folder with a long Japanese name, the window near the screen's
-// corner: the report lists ten of them in a box that lies on the screen.
+// corner: the report lists ten of them in a box that lies on the screen; Ctrl+C on it copies its
+// text, then all twelve in walk order.
 TEST_F(MainWindow, AReportOfLongPathsFitsTheScreenAtTheDisplaysDpi) {
   const std::wstring folder = dir / (std::wstring(120, L'長') + L"\\" + std::wstring(120, L'名'));
   std::vector<std::wstring> paths;
-  for (int i = 1; i <= 12; ++i) paths.push_back(folder + L"\\file" + std::to_wstring(i) + L".txt");
+  std::wstring copied, listed;
+  for (int i = 1; i <= 12; ++i) listed += paths.emplace_back(folder + L"\\file" + std::to_wstring(i) + L".txt") + L"（見つかりません）\r\n";
   RECT work{}, all{};
   SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
   StartWith(paths).SetPosition(work.right - 60, work.bottom - 40);
-  ModalDriver driver({Press(Key::Enter), Press(Key::Enter)});
+  ModalDriver driver({Press(Key::Enter), CopyThen(copied, Key::Enter)});
   form->Show();
+  EXPECT_EQ(copied.substr(copied.find(L"OK   \r\n") + 7), L"---------------------------\r\n" + listed);
   ASSERT_EQ(driver.seen.size(), 2u);
   EXPECT_TRUE(UnionRect(&all, &driver.seen[1].rect, &work) && EqualRect(&all, &work));
   const std::wstring& shown = driver.seen[1].text;
@@ -115,14 +118,20 @@ TEST_F(MainWindow, ScratchFileIsGoneAfterStartUpAndAfterClose) {
   EXPECT_FALSE(rtl::FileExists(scratch));
 }
 
-// A batch whose journal cannot be written says so; the next one is undone.
+// A batch with no place for its journal (no LOCALAPPDATA, and the known folder that the registry
+// names is not there) says it cannot be undone; the next one is undone.
 TEST_F(MainWindow, CtrlZAndTheSystemMenuUndoTheLastBatchAfterARestart) {
-  const std::wstring file = dir / L"a.txt";
+  const std::wstring file = dir / L"a.txt", below = file + L"\\below";  // no folder can be there
   WriteFile(file);
   ModalDriver boxes(std::vector<Step>(7, Press(Key::Enter)));
-  SetEnvironmentVariableW(L"LOCALAPPDATA", (file + L"\\below").c_str());  // under a file
+  // The known folder's entry, put back after as Windows and Wine set it.
+  const wchar_t kFolders[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders",
+                kKnown[] = L"%USERPROFILE%\\AppData\\Local";
+  RegSetKeyValueW(HKEY_CURRENT_USER, kFolders, L"Local AppData", REG_SZ, below.c_str(), DWORD(below.size() * 2 + 2));
+  SetEnvironmentVariableW(L"LOCALAPPDATA", nullptr);
   StartWith({file}).Show();
   SetEnvironmentVariableW(L"LOCALAPPDATA", rtl::TempDirectory().c_str());  // as test_main set it
+  RegSetKeyValueW(HKEY_CURRENT_USER, kFolders, L"Local AppData", REG_EXPAND_SZ, kKnown, sizeof(kKnown));
   EXPECT_EQ(boxes.seen.at(1).text, rtl::DateTimeToStr(form->StampingInstant()) +
                                        L"に変更しました\r\n\r\nこの変更は元に戻せません");
   SetOldTimes(file);

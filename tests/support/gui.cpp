@@ -104,6 +104,37 @@ Step Press(Key key) {
   return [key](HWND box) { return Answer(box, key); };
 }
 
+Step CopyThen(std::wstring& copied, Key key) {
+  return [&copied, key, typed = false](HWND box) mutable {
+    BYTE keys[256] = {};
+    keys[VK_CONTROL] = typed ? 0 : 0x80;  // held for the C, let go after
+    SetKeyboardState(keys);
+    const HWND focus = GetFocus();
+    if (GetParent(focus) != box || !OpenClipboard(nullptr)) return false;
+    if (!typed) {
+      EmptyClipboard(), CloseClipboard();
+      return !(typed = PostMessageW(focus, WM_KEYDOWN, L'C', 1));
+    }
+    const HANDLE data = GetClipboardData(CF_UNICODETEXT);
+    if (const auto* text = static_cast<const wchar_t*>(GlobalLock(data))) copied = text;
+    GlobalUnlock(data), CloseClipboard();
+    return Answer(box, key);
+  };
+}
+
+Step Settled(std::function<void(HWND)> act) {
+  return [act, tick = 0](HWND box) mutable {
+    if (++tick == 8) act ? act(box) : void(Answer(box, Key::Escape));
+    if (tick == 9) PostMessageW(box, WM_COMMAND, IDOK, LPARAM(GetDlgItem(box, IDOK)));
+    return tick == 9 || (tick == 8 && !act);
+  };
+}
+// 0x47c: the file dialog's name field.
+Step Type(const std::wstring& name) { return Settled([name](HWND box) { SetDlgItemTextW(box, 0x47c, name.c_str()); }); }
+Step Select(const std::wstring& folder) {
+  return Settled([folder](HWND box) { SendMessageW(box, BFFM_SETSELECTIONW, TRUE, LPARAM(folder.c_str())); });
+}
+
 void Pump(DWORD ms) {
   const DWORD start = GetTickCount();
   do {

@@ -57,6 +57,15 @@ class ModalDriver {
 
 // A step that answers a box with a key (tried again on the next tick if it could not be).
 Step Press(Key key);
+// A step that presses Ctrl+C where the keys go, the focused button, and puts what the box then
+// put on the clipboard into copied; then answers with the key.
+Step CopyThen(std::wstring& copied, Key key);
+
+// A system dialog takes input only once initialised (~400 ms of driver ticks); then one action
+// per tick, e.g. OK only after a selection has shown. No action: cancelled.
+Step Settled(std::function<void(HWND)> act);
+Step Type(const std::wstring& name);      // in the file dialog's name field, then OK
+Step Select(const std::wstring& folder);  // in the folder picker, then OK
 
 // Handles pending messages for about ms milliseconds.
 void Pump(DWORD ms);
