@@ -54,7 +54,7 @@ bool RunUnix(const std::wstring& program, const std::wstring& arguments,
   // For a Unix program Wine gives no process handle and a stray value in hThread: seen equal
   // to this process's standard output, whose later output closing it lost.
   if (pi.hProcess != nullptr) CloseHandle(pi.hThread), CloseHandle(pi.hProcess);
-  for (int i = 0; i < 200; ++i, Sleep(50))
+  for (int i = 0; i < 600; ++i, Sleep(50))
     if (done()) return true;
   return false;
 }

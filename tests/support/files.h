@@ -43,7 +43,8 @@ void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi
 unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms);
 
 // A Unix program run to make what Wine's own calls cannot (RemoveDirectoryW on a folder link
-// removes its target, a disk cannot be mounted); true once done() holds: the process handles
+// removes its target, a disk cannot be mounted); true once done() holds, within 30 s (a tree
+// of thousands of files takes its time to remove on a loaded machine): the process handles
 // cannot be waited for. UnixPath is a path's Unix name, empty when there is none.
 bool RunUnix(const std::wstring& program, const std::wstring& arguments,
              const std::function<bool()>& done);
