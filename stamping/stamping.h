@@ -88,7 +88,7 @@ struct TBatch {
   // journal keeps for the undo's question.
   std::optional<std::wstring> Journal;
   std::wstring InstantText;
-  // Stamping threads beside the walking one: 0 the engine's choice (see PoolSizeAfter), 1 the
+  // Stamping threads beside the walking one: 0 the engine's choice (see TPoolGrowth), 1 the
   // walking thread alone, any other that many.
   unsigned Threads = 0;
 };
@@ -125,9 +125,20 @@ unsigned StampingThreads(unsigned requested);
 
 // The pool's growth, while the engine chooses its size: the stamping threads start at the
 // processor count (more on a network share) and, while they cannot keep up with the walk, take
-// more, one step at a time, for as long as the last step gave at least a tenth more files per
-// second (rate now, rateBefore the step's; 0 before the first step); up to 16. Never fewer.
-unsigned PoolSizeAfter(unsigned threads, double rate, double rateBefore);
+// more, one step at a time, for as long as each step gave at least a tenth more files per
+// second; up to 16, never fewer. Once a step did not pay, the size stays for good: a faster
+// stretch later is the files, not the threads.
+class TPoolGrowth {
+ public:
+  // The size after a measurement of rate (files per second since the last step) with threads
+  // running.
+  unsigned After(unsigned threads, double rate);
+  bool Growing() const { return growing_; }
+
+ private:
+  double rateBefore_ = 0;  // at the last step; 0 before the first
+  bool growing_ = true;
+};
 
 // The completion report of a batch; instantText is DateTimeToStr(instant).
 std::wstring ReportText(const std::wstring& instantText, const TStampResult& r);

@@ -118,7 +118,7 @@ class Batch {
         threads_(batch.Threads == 0 && OnRemoteVolume(batch.Targets)
                      ? kRemoteStart
                      : StampingThreads(batch.Threads)),
-        growing_(batch.Threads == 0 && threads_ > 0) {}
+        chosen_(batch.Threads == 0 && threads_ > 0) {}
   ~Batch() { Join(); }
   Batch(const Batch&) = delete;
   Batch& operator=(const Batch&) = delete;
@@ -165,7 +165,7 @@ class Batch {
     }
     if (wake) jobsReady_.WakeOne();
     // Only while the stamping lags behind the walk can more threads help.
-    if (growing_ && behind) Grow();
+    if (chosen_ && growth_.Growing() && behind) Grow();
   }
 
   // One entry inside folder is done; the folders it completes get their own times.
@@ -407,20 +407,16 @@ class Batch {
   }
 
   // From the walking thread: the files per second over the last interval decide whether the
-  // pool takes more threads (PoolSizeAfter). Once more threads stopped paying, it stays.
+  // pool takes more threads (TPoolGrowth).
   void Grow() {
     const ULONGLONG now = GetTickCount64();
     if (now - sampleStart_ < kSampleMs) return;
     const std::size_t done = progress_.Changed + progress_.Failed;
     const double rate =
         static_cast<double>(done - sampleDone_) * 1000 / static_cast<double>(now - sampleStart_);
-    const unsigned next = PoolSizeAfter(started_, rate, rateBefore_);
-    if (next <= started_) {
-      growing_ = false;
-      return;
-    }
+    const unsigned next = growth_.After(started_, rate);
+    if (next <= started_) return;
     AddThreads(next);
-    rateBefore_ = rate;
     sampleStart_ = now;
     sampleDone_ = done;
   }
@@ -493,10 +489,10 @@ class Batch {
   TJournal journal_;
   const bool journalHasNoPlace_;
   const unsigned threads_;  // to start with
-  bool growing_;            // the engine's choice, still measuring
+  const bool chosen_;  // the engine's choice of size, measured as it goes
+  TPoolGrowth growth_;
   ULONGLONG sampleStart_ = 0;
   std::size_t sampleDone_ = 0;
-  double rateBefore_ = 0;  // files per second before the last growth; 0 before the first
 
   std::atomic<bool> stopped_{false}, error_{false};
   rtl::TLock failuresLock_;
@@ -788,8 +784,13 @@ class Walker {
 
 }  // namespace
 
-unsigned PoolSizeAfter(unsigned threads, double rate, double rateBefore) {
-  if (threads >= kMaxThreads || (rateBefore > 0 && rate < rateBefore * 1.1)) return threads;
+unsigned TPoolGrowth::After(unsigned threads, double rate) {
+  if (!growing_) return threads;
+  if (threads >= kMaxThreads || (rateBefore_ > 0 && rate < rateBefore_ * 1.1)) {
+    growing_ = false;
+    return threads;
+  }
+  rateBefore_ = rate;
   return std::min(kMaxThreads, threads + std::max(2u, threads / 2));
 }
 

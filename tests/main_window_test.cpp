@@ -100,7 +100,8 @@ TEST_F(MainWindow, TheProgressWindowCountsTheChangedApartFromTheFailures) {
   batch.Stored = zel::StoredTime(rtl::EncodeDate(2010, 5, 6), 0);
   zel::TBatchProgress progress;
   zel::RunBatch(batch, progress);
-  zel::TProgressForm window(StartWith({}), progress);
+  zel::TForm1& owner = StartWith({});
+  zel::TProgressForm window(owner, progress, [&owner] { return owner.RestoredRect(); });
   ASSERT_TRUE(PumpUntil([&] { return window.Visible(); }));
   EXPECT_EQ(window.Label1.Text() + L"|" + window.Label2.Text(),
             L"変更したもの：1件|変更できなかったもの：2件");

@@ -4,11 +4,9 @@
 
 #include <gtest/gtest.h>
 #include <windows.h>
-#include <tlhelp32.h>
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -145,30 +143,19 @@ TEST_F(Stamping, FilesGetTheStoredInstantFoldersOnlyWithTheOption) {
   }
 }
 
-// Names the ordinary path form would cut ("a." is "a") or take for devices, and the two-letter
-// ones the skip of "." and ".." must not take.
-TEST_F(Stamping, EveryNameInATreeIsTheFileItNames) {
-  const std::wstring tree = Dir(L"tree"), dots = Dir(L"tree\\d. ");
-  Dir(L"tree\\.x");
-  Paths files;
-  for (const wchar_t* n : {L"\\a", L"\\a.", L"\\b ", L"\\con.txt", L"\\nul", L"\\.x\\.x", L"\\d. \\f"})
-    files.push_back(File(L"tree" + std::wstring(n)));
-  Stamp({tree}, kInstant, false);
-  for (const std::wstring& f : files) ExpectStamped(f, kStored);
-  Stamp({X(dots)}, Instant(2020, 1, 1, 9, 0, 0, 1), false);  // named as only \\?\ can
-  ExpectStamped(files.back(), Stored(false, 2020, 1, 1, 9, 0, 0, 1));
-}
-
-// A named target is the file of exactly that name, however it was given (absolute, relative,
-// "/"), even where Windows' own reading of the path would cut a trailing dot or space or take
-// a device; only where no such file exists does that reading stand.
-TEST_F(Stamping, ANamedTargetIsTheFileOfExactlyThatName) {
-  const Paths all = {File(L"x"), File(L"x."), File(L"b"), File(L"b "), File(L"nul"),
-                     File(L"con.txt"), File(L"y")};
+// Every name is the file it names, named or met in a tree, however it was given (absolute,
+// relative, "/", \\?\): even where Windows' own reading of a path would cut a trailing dot or
+// space or take a device; only where no such file exists does that reading stand. Names the
+// skip of "." and ".." must not take are files too.
+TEST_F(Stamping, EveryNameIsTheFileOfExactlyThatName) {
+  Dir(L"d. "), Dir(L".x");
+  const Paths all = {File(L"x"),       File(L"x."), File(L"b"),      File(L"b "), File(L"nul"),
+                     File(L"con.txt"), File(L"y"),  File(L".x\\.x"), File(L"d. \\f")};
   struct Row { std::wstring given; std::size_t stamped; };
   const Row rows[] = {{root_ + L"\\x.", 1}, {root_ + L"\\b ", 3},     {root_ + L"\\nul", 4},
                       {root_ + L"\\con.txt", 5}, {root_ + L"/./x", 0},   {root_ + L"\\y.", 6},
-                      {L"b ", 3},                 {L"..\\" + root_.substr(root_.rfind(L'\\') + 1) + L"\\x.", 1}};
+                      {L"b ", 3},                 {L"..\\" + root_.substr(root_.rfind(L'\\') + 1) + L"\\x.", 1},
+                      {X(root_ + L"\\d. "), 8}};
   wchar_t before[MAX_PATH];
   GetCurrentDirectoryW(MAX_PATH, before);
   SetCurrentDirectoryW(root_.c_str());
@@ -180,9 +167,10 @@ TEST_F(Stamping, ANamedTargetIsTheFileOfExactlyThatName) {
     for (std::size_t i = 0; i < all.size(); ++i)
       i == row.stamped ? ExpectStamped(all[i], kStored) : ExpectUnchanged(all[i]);
   }
-  const zel::TStampResult r = Stamp({root_ + L"\\gone."}, kInstant, false);
+  const zel::TStampResult r = Stamp({root_ + L"\\gone.", root_}, kInstant, false);
   SetCurrentDirectoryW(before);
   EXPECT_EQ(Failed(r), (Failures{{root_ + L"\\gone.", R::NotFound}}));
+  for (const std::wstring& f : all) ExpectStamped(f, kStored);
 }
 
 // A failure is recorded where the time would have been written, so with every folder held by
@@ -362,30 +350,6 @@ TEST_F(Stamping, TheReportNamesEachFailureInWordsAlsoWhenStopped) {
   EXPECT_EQ(zel::ReportText(when, r), when + L"に変更できませんでした" + failures);
   r.Stopped = true;
   EXPECT_EQ(zel::ReportText(when, r), when + L"への変更を中止しました\r\n変更したもの：0件" + failures);
-  r = {};  // nothing to change: an empty folder without the folder option
-  EXPECT_EQ(zel::ReportText(when, r), when + L"に変更しました");
-  r.Changed = 3;  // a change made among failures is still a change
-  r.Failed = 15;
-  failures = L"\r\n\r\n変更できなかったもの：15件";
-  for (int i = 0; i < 10; ++i) {
-    r.Failures.push_back({L"C:\\f" + std::to_wstring(i), R::Other, 1117});
-    failures += L"\r\nC:\\f" + std::to_wstring(i) + L"（エラー 1117）";
-  }
-  EXPECT_EQ(zel::ReportText(when, r),
-            when + L"に変更しました" + failures + L"\r\nほか 5件\r\n（Ctrl+C ですべてをコピーできます）");
-}
-
-// Beside a program whose folder cannot be written, each run writes a file of its own in the
-// temporary folder, so no scratch file left there (by another copy) is overwritten.
-TEST(Calibration, ElsewhereTheScratchFileIsAFreshOneInTheTemporaryFolder) {
-  const std::wstring exe = rtl::TempDirectory() + L"\\no such folder\\zelvoran.exe";
-  const zel::TCalibration first = zel::Calibrate(exe), second = zel::Calibrate(exe);
-  EXPECT_EQ(first.Message + second.Message, L"");
-  EXPECT_NE(first.ScratchFile, second.ScratchFile);
-  for (const std::wstring& f : {first.ScratchFile, second.ScratchFile}) {
-    EXPECT_EQ(rtl::ExtractFileDir(f), rtl::TempDirectory());
-    EXPECT_TRUE(rtl::RemoveFile(f)) << f;
-  }
 }
 
 // Berlin's and New York's hours skipped in spring and repeated in autumn: no failure, and a
@@ -406,56 +370,18 @@ TEST_F(Stamping, ATimeSkippedOrRepeatedByASwitchIsStoredAsTheSystemResolvesIt) {
 }
 
 // The pool grows while a step pays a tenth more files per second (as on a share, where the
-// threads wait on the server), stops for good once one does not, and never passes 16.
-TEST(PoolSize, GrowsWhileMoreThreadsPayUpToSixteen) {
-  const struct { unsigned threads; double rate, before; unsigned next; } rows[] = {
-      {2, 300, 0, 4},      {4, 500, 300, 6},    {6, 545, 500, 6},
-      {9, 1000, 700, 13},  {13, 2000, 1000, 16}, {16, 4000, 2000, 16}};
-  for (const auto& r : rows)
-    EXPECT_EQ(zel::PoolSizeAfter(r.threads, r.rate, r.before), r.next) << r.threads << ' ' << r.rate;
-}
-
-// The threads of this process other than these.
-std::vector<DWORD> ThreadsBut(const std::vector<DWORD>& known) {
-  std::vector<DWORD> ids;
-  const rtl::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
-  THREADENTRY32 t{sizeof t, 0, 0, 0, 0, 0, 0};
-  for (BOOL more = Thread32First(snapshot.get(), &t); more; more = Thread32Next(snapshot.get(), &t))
-    if (t.th32OwnerProcessID == GetCurrentProcessId() &&
-        std::find(known.begin(), known.end(), t.th32ThreadID) == known.end())
-      ids.push_back(t.th32ThreadID);
-  return ids;
-}
-
-// After a step that did not pay, the pool keeps its size for good, however fast it goes later.
-// The batch's threads are held (SuspendThread) a second before the first measurement, which
-// the first step always follows, and three after it, so that step pays nothing; then they run
-// free, far faster than either. The holds shape what the pool measures; nothing waits on them.
-TEST_F(Stamping, AfterAStepThatDidNotPayThePoolKeepsItsSizeForGood) {
-  const unsigned start = zel::StampingThreads(0), grown = zel::PoolSizeAfter(start, 1, 0);
-  if (start == 0 || _wgetenv(L"ZEL_STAMP_THREADS")) GTEST_SKIP() << "no pool";
-  if (kZone.name != L"Asia/Tokyo") GTEST_SKIP() << "the same in every zone: run in one";
-  const std::wstring tree = Dir(L"tree");
-  for (int i = 0; i < 3000; ++i) tg::WriteFile(tree + L"\\f" + std::to_wstring(i));
-  const std::vector<DWORD> known = ThreadsBut({});
-  std::atomic<bool> ended{false};
-  zel::TStampResult r;
-  rtl::TThread walker;
-  walker.Start([&] { r = Stamp({tree}, kInstant, false), ended = true; }, 0);
-  const auto hold = [&](std::size_t threads, DWORD ms) {
-    std::vector<DWORD> pool;
-    // The stamping threads and the walking one, once all have started.
-    while (!ended && (pool = ThreadsBut(known)).size() < threads + 1) SwitchToThread();
-    std::vector<rtl::FileHandle> held;
-    for (DWORD id : pool) held.emplace_back(OpenThread(THREAD_SUSPEND_RESUME, FALSE, id));
-    for (const rtl::FileHandle& h : held) SuspendThread(h.get());
-    Sleep(ms);  // no allocation meanwhile: a held thread may hold the heap's lock
-    for (const rtl::FileHandle& h : held) ResumeThread(h.get());
-  };
-  hold(start, 1000);
-  hold(grown, 3000);
-  walker.Join();
-  EXPECT_EQ(r.Threads, grown);
+// threads wait on the server), stops for good once one does not, however fast it goes later,
+// and never passes 16.
+TEST(PoolGrowth, GrowsWhileAStepPaysAndStopsForGoodOnceOneDoesNot) {
+  const struct { unsigned threads; std::vector<double> rates; std::vector<unsigned> sizes; } rows[] = {
+      {2, {300, 500, 545, 5000, 9000}, {4, 6, 6, 6, 6}}, {9, {1000, 2000, 4000}, {13, 16, 16}}};
+  for (const auto& row : rows) {
+    zel::TPoolGrowth growth;
+    std::vector<unsigned> sizes;
+    unsigned threads = row.threads;
+    for (double rate : row.rates) sizes.push_back(threads = growth.After(threads, rate));
+    EXPECT_EQ(sizes, row.sizes) << row.threads;
+  }
 }
 
 }  // namespace
