@@ -112,10 +112,13 @@ class LatencyPassthrough(llfuse.Operations):
         for k in ('st_mode', 'st_nlink', 'st_uid', 'st_gid', 'st_rdev', 'st_size',
                   'st_blksize', 'st_blocks', 'st_atime_ns', 'st_mtime_ns', 'st_ctime_ns'):
             setattr(e, k, getattr(st, k))
-        if self._keep_times == '2s':  # what it keeps is all it can tell
-            for k in ('st_atime_ns', 'st_mtime_ns', 'st_ctime_ns'):
-                setattr(e, k, getattr(st, k) - getattr(st, k) % 2000000000)
+        for k in ('st_atime_ns', 'st_mtime_ns', 'st_ctime_ns'):  # all it can tell
+            setattr(e, k, self._kept(getattr(st, k)))
         return e
+
+    def _kept(self, ns):
+        """A time as this share keeps it: exactly, or to two seconds as a NAS or FAT does."""
+        return ns - ns % 2000000000 if self._keep_times == '2s' else ns
 
     def destroy(self):
         if self._counts_path:
@@ -154,13 +157,9 @@ class LatencyPassthrough(llfuse.Operations):
             old = None if fields.update_atime and fields.update_mtime else os.lstat(path)
             ns = (attr.st_atime_ns if fields.update_atime else old.st_atime_ns,
                   attr.st_mtime_ns if fields.update_mtime else old.st_mtime_ns)
-            # As a NAS or FAT keeps them: to two seconds, or not at all, the call succeeding.
-            if self._keep_times == '2s':
-                ns = tuple(t - t % 2000000000 for t in ns)
-            elif self._keep_times == 'none':
-                ns = None
-            if ns is None:
-                pass
+            ns = tuple(self._kept(t) for t in ns)
+            if self._keep_times == 'none':
+                pass  # kept nothing, the call succeeding all the same
             elif fh is not None:
                 os.utime(fh, ns=ns)
             else:

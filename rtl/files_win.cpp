@@ -94,8 +94,7 @@ std::wstring LiteralFullPath(const std::wstring& path) {
   }
   const std::size_t root = RootLength(full);
   std::wstring out = full.substr(0, root);
-  for (auto& c : out)
-    if (c == L'/') c = L'\\';
+  std::replace(out.begin(), out.end(), L'/', L'\\');
   const std::size_t rootEnd = out.size();
   for (std::size_t i = root; i < full.size();) {
     const std::size_t end = std::min(full.find_first_of(L"\\/", i), full.size());
@@ -103,9 +102,8 @@ std::wstring LiteralFullPath(const std::wstring& path) {
     i = end + 1;
     if (name.empty() || name == L".") continue;
     if (name == L"..") {
-      out.resize(std::max(rootEnd, out.find_last_of(L'\\') == std::wstring::npos
-                                       ? rootEnd
-                                       : out.find_last_of(L'\\')));
+      const std::size_t up = out.find_last_of(L'\\');
+      out.resize(up == std::wstring::npos || up < rootEnd ? rootEnd : up);
       continue;
     }
     out += L'\\';

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,7 @@ namespace zel {
 struct TJournalEntry {
   const std::wstring* Name = nullptr;  // the \\?\ name
   FILETIME Creation{}, LastWrite{};
-  bool ReadBack = false;
-  FILETIME Kept{};
+  std::optional<FILETIME> Kept;
 };
 
 // Why an open or a change failed: the reason and the system's error code.

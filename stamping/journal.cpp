@@ -362,7 +362,7 @@ void TJournal::Record(const TEntry* entries, std::size_t count) {
       content_ += '\t';
       AppendDecimal(content_, TicksOf(e->LastWrite));
       content_ += '\t';
-      AppendDecimal(content_, e->ReadBack ? TicksOf(e->Kept) : stored_);
+      AppendDecimal(content_, e->Kept ? TicksOf(*e->Kept) : stored_);
       content_ += '\t';
       AppendWtf8(content_, *e->Name);
       AddLine(buffer_, content_);

@@ -20,6 +20,8 @@ std::wstring ReasonText(const TStampFailure& f) {
   return text != nullptr ? text : L"エラー " + std::to_wstring(f.Error);
 }
 
+std::wstring Line(const TStampFailure& f) { return f.Path + L"（" + ReasonText(f) + L"）"; }
+
 }  // namespace
 
 std::wstring ReportText(const std::wstring& instantText, const TStampResult& r) {
@@ -39,7 +41,7 @@ std::wstring FailuresText(const TStampResult& r) {
   std::size_t shown = 0;
   for (const TStampFailure& f : r.Failures) {
     if (shown == TStampResult::MaxFailures) break;
-    text += L"\r\n" + f.Path + L"（" + ReasonText(f) + L"）";
+    text += L"\r\n" + Line(f);
     ++shown;
   }
   if (r.Failed > shown)
@@ -50,7 +52,7 @@ std::wstring FailuresText(const TStampResult& r) {
 
 std::wstring FailureListText(const TStampResult& r) {
   std::wstring text;
-  for (const TStampFailure& f : r.Failures) text += f.Path + L"（" + ReasonText(f) + L"）\r\n";
+  for (const TStampFailure& f : r.Failures) text += Line(f) + L"\r\n";
   return text;
 }
 

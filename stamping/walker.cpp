@@ -221,6 +221,10 @@ class Batch {
     }
     roomReady_.WakeAll();
     drained_.WakeAll();
+    {
+      rtl::TLocked locked(idsLock_);  // so no waiter is between its check and its wait
+    }
+    idReleased_.WakeAll();
   }
 
  private:
@@ -242,54 +246,46 @@ class Batch {
     TStampFailure failure;
   };
 
-  // Opens each file, journals the times read through its handle with one write, then changes
-  // them and reads back what the disk kept. Every job given is done on return.
+  // Every job given is done on return. Names of a file another thread (or this group) has
+  // open wait until the rest are done, then go one at a time, holding no other.
   void StampGroup(Job* jobs, std::size_t n, TFileAccess& access) {
-    std::size_t later[kGroup];
-    std::size_t deferred = 0;
     try {
       bool claimed[kGroup] = {};
+      std::size_t now[kGroup], later[kGroup], nowCount = 0, laterCount = 0;
       Claim(jobs, n, claimed);
-      {
-        rtl::FileHandle opened[kGroup];
-        TJournal::TEntry entries[kGroup] = {};
-        std::size_t kept[kGroup] = {};
-        std::size_t count = 0;
-        for (std::size_t i = 0; i < n && !Halted(); ++i) {
-          if (!claimed[i]) {
-            later[deferred++] = i;
-          } else if ((opened[count] = Open(jobs[i], entries[count], access)).valid()) {
-            kept[count++] = i;
-          }
-        }
-        journal_.Record(entries, count);
-        TJournal::TEntry corrected[kGroup];
-        std::size_t corrections = 0;
-        for (std::size_t k = 0; k < count && !Halted(); ++k)
-          if (!Change(opened[k].get(), jobs[kept[k]].seq, jobs[kept[k]].path, entries[k]))
-            corrected[corrections++] = entries[k];
-        // What the disk kept, for the undo to recognise the batch's time by.
-        journal_.Record(corrected, corrections);
-      }
+      for (std::size_t i = 0; i < n; ++i) (claimed[i] ? now[nowCount++] : later[laterCount++]) = i;
+      StampClaimed(jobs, now, nowCount, access);
       Release(jobs, n, claimed);
-      // Names of a file another thread (or this group) had open: one at a time, holding none.
-      for (std::size_t d = 0; d < deferred && !Halted(); ++d) {
-        Job& job = jobs[later[d]];
-        ClaimWaiting(job.fileId);
-        TJournal::TEntry entry{};
-        rtl::FileHandle file = Open(job, entry, access);
-        if (file.valid()) {
-          journal_.Record(&entry, 1);
-          if (!Change(file.get(), job.seq, job.path, entry)) journal_.Record(&entry, 1);
-        }
-        file.close();
-        bool one = true;
-        Release(&job, 1, &one);
+      for (std::size_t d = 0; d < laterCount && !Halted(); ++d) {
+        const LONGLONG id = jobs[later[d]].fileId;
+        if (!ClaimWaiting(id)) break;
+        StampClaimed(jobs, &later[d], 1, access);
+        Release(id);
       }
     } catch (...) {
       Abort();
     }
     for (std::size_t i = 0; i < n; ++i) Done(jobs[i].folder, access);
+  }
+
+  // Opens the jobs at these places, journals the times read through their handles with one
+  // write, then changes them and journals with one more write the times the disk kept where
+  // it did not keep the batch's exactly. The handles are closed on return.
+  void StampClaimed(Job* jobs, const std::size_t* which, std::size_t n, TFileAccess& access) {
+    rtl::FileHandle opened[kGroup];
+    TJournal::TEntry entries[kGroup] = {};
+    std::size_t kept[kGroup] = {};
+    std::size_t count = 0;
+    for (std::size_t k = 0; k < n && !Halted(); ++k)
+      if ((opened[count] = Open(jobs[which[k]], entries[count], access)).valid())
+        kept[count++] = which[k];
+    journal_.Record(entries, count);
+    TJournal::TEntry corrected[kGroup];
+    std::size_t corrections = 0;
+    for (std::size_t k = 0; k < count && !Halted(); ++k)
+      if (!Change(opened[k].get(), jobs[kept[k]].seq, jobs[kept[k]].path, entries[k]))
+        corrected[corrections++] = entries[k];
+    journal_.Record(corrected, corrections);
   }
 
   // Opens a file to change and reads its times through the handle: the exclusive open makes
@@ -334,7 +330,6 @@ class Batch {
     else
       ++progress_.Changed;
     entry.Kept = kept;
-    entry.ReadBack = true;
     return false;
   }
 
@@ -345,10 +340,14 @@ class Batch {
     for (std::size_t i = 0; i < n; ++i)
       claimed[i] = jobs[i].fileId == 0 || inFlight_.insert(jobs[i].fileId).second;
   }
-  void ClaimWaiting(LONGLONG id) {
-    if (id == 0) return;
+  // False when the batch failed meanwhile: a failed thread may never let its ids go.
+  bool ClaimWaiting(LONGLONG id) {
     rtl::TLocked locked(idsLock_);
-    while (!inFlight_.insert(id).second) idReleased_.Wait(idsLock_);
+    while (id != 0 && !inFlight_.insert(id).second) {
+      if (error_.load()) return false;
+      idReleased_.Wait(idsLock_);
+    }
+    return true;
   }
   void Release(const Job* jobs, std::size_t n, const bool* claimed) {
     bool any = false;
@@ -358,6 +357,14 @@ class Batch {
         if (claimed[i] && jobs[i].fileId != 0) any = inFlight_.erase(jobs[i].fileId) > 0 || any;
     }
     if (any) idReleased_.WakeAll();
+  }
+  void Release(LONGLONG id) {
+    if (id == 0) return;
+    {
+      rtl::TLocked locked(idsLock_);
+      inFlight_.erase(id);
+    }
+    idReleased_.WakeAll();
   }
 
   void StampFolder(Folder& f, TFileAccess& access) {
