@@ -7,10 +7,13 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <new>
+#include <process.h>
 #include <thread>
 
+#include "rtl/files_win.h"
 #include "stamping/runner.h"
 #include "support/files.h"
 
@@ -28,12 +31,7 @@ class Journal : public testing::Test {
 
   // One batch with its journal, as the main window asks for it.
   zel::TBatch Request(const Paths& targets, rtl::TDateTime instant = kInstant) {
-    zel::TBatch b;
-    b.Targets = targets;
-    b.Stored = zel::StoredTime(instant, 0);
-    b.FolderOption = true;
-    b.Journal = zel::JournalFile();
-    b.InstantText = L"2021/07/15 6:00:00";
+    zel::TBatch b{targets, zel::StoredTime(instant, 0), true, zel::JournalFile(), L"2021/07/15 6:00:00"};
     stored_ = tg::Ticks(*b.Stored);
     return b;
   }
@@ -41,9 +39,9 @@ class Journal : public testing::Test {
     zel::TBatchProgress progress;
     return zel::RunBatch(Request(targets, instant), progress);
   }
-  static zel::TStampResult Undo() {
+  static zel::TStampResult Undo(zel::TUndo&& undo = zel::TUndo(zel::JournalFile())) {
     zel::TBatchProgress progress;
-    return zel::TUndo(zel::JournalFile()).Run(progress);
+    return undo.Run(progress);
   }
   Paths Files(Paths names) {  // a folder named here is left as it is
     for (std::wstring& n : names)
@@ -114,8 +112,7 @@ TEST_F(Journal, DamagedJournalIsNamedAndChangesNothing) {
     tg::WriteFile(journal, text);
     zel::TUndo undo(journal);
     EXPECT_EQ(undo.Error, message);
-    zel::TBatchProgress progress;
-    undo.Run(progress);
+    Undo(std::move(undo));
     for (const std::wstring& f : files) EXPECT_EQ(Stamped(f), !message.empty()) << f;
   }
 }
@@ -136,28 +133,10 @@ TEST_F(Journal, TheUndoHoldsOnlyWhatTheBatchChanged) {
   zel::TUndo undo(zel::JournalFile());
   EXPECT_EQ(undo.Count, r.Changed);
   for (const std::wstring& p : {files[0], dir_.path()}) tg::SetOldTimes(p);  // changed since
-  zel::TBatchProgress progress;
   const std::wstring since = L"（その後変更されています）";
-  EXPECT_EQ(zel::UndoReportText(undo.Run(progress)),
+  EXPECT_EQ(zel::UndoReportText(Undo(std::move(undo))),
             L"元に戻せませんでした\r\n\r\n変更できなかったもの：2件\r\n" + dir_.path() + since +
                 L"\r\n" + files[0] + since);
-}
-
-// A stop belongs to the work it was asked of: the runner's next batch, and an undo after a stop
-// pressed as a batch ended, run whole.
-TEST_F(Journal, ARunnerStoppedOnceDoesItsNextWorkWhole) {
-  Files({L"a.txt", L"b.txt"});
-  zel::TBatchRunner runner;
-  runner.Start(Request({dir_.path()}), nullptr);
-  runner.Stop();
-  runner.Finish();
-  runner.Start(Request({dir_.path()}), nullptr);
-  const zel::TStampResult batch = runner.Finish().Result;
-  runner.Stop();
-  runner.Start(std::make_unique<zel::TUndo>(zel::JournalFile()), nullptr);
-  const zel::TStampResult undo = runner.Finish().Result;
-  EXPECT_EQ((std::vector<std::size_t>{batch.Stopped, batch.Changed, undo.Stopped, undo.Changed}),
-            (std::vector<std::size_t>{false, 3, false, 3}));
 }
 
 namespace {
@@ -173,17 +152,30 @@ void* operator new(std::size_t n) {
 }
 
 // A worker that fails (here out of memory) still announces its end, so the window waiting for
-// it leaves its batch state, and Finish carries the failure home.
-TEST_F(Journal, AWorkerThatFailsStillAnnouncesItsEnd) {
+// it leaves its batch state, and Finish carries the failure home. A stop belongs to the work it
+// was asked of: the runner's next batch, and an undo after a stop pressed as a batch ended, run
+// whole.
+TEST_F(Journal, ARunnerEndsWhatFailsAndDoesItsNextWorkWhole) {
+  Files({L"a.txt", L"b.txt"});
   zel::TBatchRunner runner;
   const rtl::FileHandle ended(CreateEventW(nullptr, TRUE, FALSE, nullptr));
-  zel::TBatch batch = Request(Files({L"a.txt"}));
+  zel::TBatch batch = Request({dir_.path()});
   gFedThread = GetCurrentThreadId();
   runner.Start(std::move(batch), [&ended] { SetEvent(ended.get()); });
   const DWORD announced = WaitForSingleObject(ended.get(), 10000);
   gFedThread = 0;
   EXPECT_EQ(announced, WAIT_OBJECT_0);
   EXPECT_TRUE(runner.Finish().Error);
+  runner.Start(Request({dir_.path()}), nullptr);
+  runner.Stop();
+  runner.Finish();
+  runner.Start(Request({dir_.path()}), nullptr);
+  const zel::TStampResult stamped = runner.Finish().Result;
+  runner.Stop();
+  runner.Start(std::make_unique<zel::TUndo>(zel::JournalFile()), nullptr);
+  const zel::TStampResult undo = runner.Finish().Result;
+  EXPECT_EQ((std::vector<std::size_t>{stamped.Stopped, stamped.Changed, undo.Stopped, undo.Changed}),
+            (std::vector<std::size_t>{false, 3, false, 3}));
 }
 
 namespace {
@@ -200,7 +192,6 @@ class JournalTree : public Journal {
     Journal::SetUp();
     for (int i = 0; i < kFiles; ++i) {
       files_.push_back(dir_ / (L"f" + std::to_wstring(i)));
-      tg::WriteFile(files_.back());
       tg::SetOldTimes(files_.back());
     }
   }
@@ -209,11 +200,10 @@ class JournalTree : public Journal {
     for (const std::wstring& f : files_) {
       const Times t = tg::Times(f, 2);
       c.stamped += t == Times{stored_, stored_};
-      c.old += t == Times{kOld, kOld};
+      c.old += t == Times{tg::kOld, tg::kOld};
     }
     return c;
   }
-  static constexpr unsigned long long kOld = 125911584000000000ull;  // tg::SetOldTimes
   Paths files_;
 };
 
@@ -230,10 +220,7 @@ TEST_F(Journal, System32FilesAreStampedAndPutBackThemselvesNotTheirTwins) {
     twins.push_back(L"C:\\windows\\syswow64" + name + n);
     // A 64-bit build (where no 32-bit program runs) sees System32 itself and has no alias.
     if (sizeof(void*) == 8) native.back() = named.back();
-    for (const std::wstring& p : {native.back(), twins.back()}) {
-      tg::WriteFile(p);
-      tg::SetOldTimes(p);
-    }
+    for (const std::wstring& p : {native.back(), twins.back()}) tg::SetOldTimes(p);
   }
   const Times old = tg::Times(twins[0]);
   Batch(named);
@@ -274,8 +261,7 @@ TEST_F(JournalTree, AStoppedUndoSaysSoAndTheNextPutsBackTheRest) {
                                         L"件\r\n\r\n残りは「直前の変更を元に戻す」で元に戻せます");
   zel::TUndo next(zel::JournalFile());
   EXPECT_EQ(next.Count, files_.size() - back);
-  zel::TBatchProgress again;
-  EXPECT_EQ(zel::UndoReportText(next.Run(again)),
+  EXPECT_EQ(zel::UndoReportText(Undo(std::move(next))),
             L"元に戻しました\r\n元に戻したもの：" + std::to_wstring(mid.stamped) + L"件");
   EXPECT_EQ(Count().old, files_.size());
 }
@@ -289,46 +275,36 @@ TEST_F(JournalTree, AJournalThatCouldNotBeKeptLeavesNothingToUndo) {
   });
   if (!small.mounted()) GTEST_SKIP() << "no disk can be mounted here";
   const zel::TStampResult r = Batch({dir_.path()});
-  const zel::TUndo::TState after = zel::TUndo(zel::JournalFile()).State;
   EXPECT_TRUE(r.JournalLost);
-  EXPECT_EQ(after, zel::TUndo::Nothing);
+  EXPECT_EQ(zel::TUndo(zel::JournalFile()).State, zel::TUndo::Nothing);
 }
 
 // A batch ended hard partway (its process killed, as by the task manager or a crash): every file
 // it changed is put back by an undo from a new process, to the 100 ns.
 TEST_F(JournalTree, ABatchKilledPartwayIsUndoneToTheLastFile) {
-  wchar_t exe[MAX_PATH];
-  GetModuleFileNameW(nullptr, exe, MAX_PATH);
-  stored_ = tg::Ticks(*zel::StoredTime(rtl::EncodeDate(2021, 7, 15) + 0.25, 0));
+  stored_ = tg::Ticks(*zel::StoredTime(kInstant, 0));
   // The file the batch changes first: the first its folder lists.
-  WIN32_FIND_DATAW found;
-  const HANDLE find = FindFirstFileW((dir_ / L"*").c_str(), &found);
-  while (found.cFileName[0] == L'.') FindNextFileW(find, &found);
-  FindClose(find);
-  const std::wstring first = dir_ / found.cFileName;
+  const std::wstring first = std::filesystem::directory_iterator(dir_.path())->path();
   for (int round = 0; round < 4; ++round) {
     SCOPED_TRACE(round);
     SetEnvironmentVariableW(L"ZEL_CHILD_BATCH", dir_.path().c_str());
     SetEnvironmentVariableW(L"ZEL_CHILD_JOURNAL", zel::JournalFile().c_str());
-    std::wstring commandLine = L"\"" + std::wstring(exe) + L"\" --gtest_filter=JournalChild.*";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    ASSERT_TRUE(CreateProcessW(exe, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                               &si, &pi));
+    const auto child = reinterpret_cast<HANDLE>(
+        _wspawnl(_P_NOWAIT, rtl::ExeName().c_str(), L"child", L"--gtest_filter=JournalChild.*", nullptr));
+    ASSERT_NE(child, INVALID_HANDLE_VALUE);
     SetEnvironmentVariableW(L"ZEL_CHILD_BATCH", nullptr);
     // Killed as soon as the first file is changed, when an entry written after its change
     // would most likely still be missing (three times over); then further in.
     const unsigned long long killAt = 100000;
     WIN32_FILE_ATTRIBUTE_DATA d{};
-    while (WaitForSingleObject(pi.hProcess, 0) == WAIT_TIMEOUT &&
+    while (WaitForSingleObject(child, 0) == WAIT_TIMEOUT &&
            (round < 3 ? tg::Times(first, 2)[1] != stored_
                        : !GetFileAttributesExW(zel::JournalFile().c_str(), GetFileExInfoStandard,
                                                &d) || d.nFileSizeLow < killAt))
       SwitchToThread();
-    TerminateProcess(pi.hProcess, 9);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    CloseHandle(pi.hProcess), CloseHandle(pi.hThread);
+    TerminateProcess(child, 9);
+    WaitForSingleObject(child, INFINITE);
+    CloseHandle(child);
     const Census killed = Count();
     EXPECT_GT(killed.stamped, 0u);
     EXPECT_LT(killed.stamped, files_.size()) << "ended before the kill";
@@ -342,29 +318,22 @@ TEST(JournalChild, RunsABatchForTheKillTest) {
   wchar_t tree[MAX_PATH] = L"", journal[MAX_PATH] = L"";
   if (GetEnvironmentVariableW(L"ZEL_CHILD_BATCH", tree, MAX_PATH) == 0) GTEST_SKIP();
   GetEnvironmentVariableW(L"ZEL_CHILD_JOURNAL", journal, MAX_PATH);
-  zel::TBatch b;
-  b.Targets = {tree};
-  b.Stored = zel::StoredTime(rtl::EncodeDate(2021, 7, 15) + 0.25, 0);
-  b.Journal = journal;
   zel::TBatchProgress progress;
-  zel::RunBatch(b, progress);
+  zel::RunBatch({{tree}, zel::StoredTime(kInstant, 0), false, journal}, progress);
 }
 
 // One file under many names (hard links, as backup trees and package stores make) among
 // others, and a link named as a target: every name is stamped, none reported in use, and the
 // undo puts back the times the files had, not the links' own or a time the batch itself wrote
-// through another name. Files already back (a batch stopped before them) are neither counted
-// nor listed.
-TEST_F(Journal, HardLinksLinkedTargetsAndFilesAlreadyBackAreUndoneAsTheyWere) {
+// through another name.
+TEST_F(Journal, HardLinksAndLinkedTargetsAreUndoneAsTheyWere) {
   tg::MakeDir(dir_ / L"t");
   const std::wstring file = dir_ / L"t\\file", outer = appData_ / L"outer", link = dir_ / L"link";
   Paths others;
   for (int i = 0; i < 100; ++i) {
     others.push_back(dir_ / (L"t\\o" + std::to_wstring(i)));
-    tg::WriteFile(others.back());
     tg::SetLocalTimes(others.back(), 1999, 1, 1, 0, 0, 0, i);
   }
-  for (const std::wstring& p : {file, outer}) tg::WriteFile(p);
   tg::SetLocalTimes(file, 1990, 5, 6, 7, 8, 9, 123);
   tg::SetLocalTimes(outer, 1980, 2, 3, 4, 5, 6, 789);
   const Times fileBefore = tg::Times(file, 2), outerBefore = tg::Times(outer, 2);
@@ -378,12 +347,11 @@ TEST_F(Journal, HardLinksLinkedTargetsAndFilesAlreadyBackAreUndoneAsTheyWere) {
   EXPECT_EQ(r.Failed, 0u) << zel::FailureListText(r);
   EXPECT_EQ(r.Changed, 100u + 61 + 1 + 1);
   for (const std::wstring& p : {file, outer, others[0]}) EXPECT_TRUE(Stamped(p)) << p;
-  for (int i = 0; i < 5; ++i) tg::SetLocalTimes(others[i], 1999, 1, 1, 0, 0, 0, i);
-  // 95 others, the file once, the folder, the linked file.
-  EXPECT_EQ(zel::UndoReportText(Undo()), L"元に戻しました\r\n元に戻したもの：98件");
+  // The others, the file once, the folder, the linked file.
+  EXPECT_EQ(zel::UndoReportText(Undo()), L"元に戻しました\r\n元に戻したもの：103件");
   EXPECT_EQ(tg::Times(file, 2), fileBefore);
   EXPECT_EQ(tg::Times(outer, 2), outerBefore);
-  EXPECT_FALSE(Stamped(others[99]));
+  for (const std::wstring& p : {others[0], others[99]}) EXPECT_FALSE(Stamped(p)) << p;
   DeleteFileW(link.c_str());
 }
 
@@ -409,19 +377,15 @@ TEST_F(Journal, OnSharesThatRoundOrDropTimesTheRecordIsWhatTheDiskKept) {
     std::vector<Times> before;
     for (int i = 0; i < 12; ++i) {
       files.push_back(sub + L"\\f" + std::to_wstring(i));
-      tg::WriteFile(files.back());
       tg::SetLocalTimes(files.back(), 2001, 2, 3, 4, 5, 7, i);
       before.push_back(tg::Times(files.back(), 2));
     }
     const zel::TStampResult r = Batch({sub}, kInstant + 7.25 / 86400);
     const bool kept = std::wstring(keep) == L"2s";
-    EXPECT_EQ(r.Changed, kept ? 13u : 0u);
-    EXPECT_EQ(r.Failed, kept ? 0u : 13u);
-    if (!kept) {
-      EXPECT_NE(zel::FailureListText(r).find(files[0] + L"（日付が保存されませんでした）"),
-                std::wstring::npos)
-          << zel::FailureListText(r);
-    }
+    EXPECT_EQ((std::vector<std::size_t>{r.Changed, r.Failed}),
+              (std::vector<std::size_t>{kept ? 13u : 0u, kept ? 0u : 13u}));
+    const std::wstring notKept = files[0] + L"（日付が保存されませんでした）";
+    EXPECT_EQ(zel::FailureListText(r).find(notKept) != std::wstring::npos, !kept) << zel::FailureListText(r);
     EXPECT_EQ(zel::UndoReportText(Undo()),
               std::wstring(L"元に戻しました\r\n元に戻したもの：") + (kept ? L"13" : L"0") + L"件");
     for (int i = 0; i < 12; ++i) EXPECT_EQ(tg::Times(files[i], 2), before[i]) << files[i];

@@ -25,7 +25,7 @@ std::wstring Gone() { return *tree / L"gone"; }  // dropped first, so it fails b
 int AtInstant(rtl::TDateTime instant) {
   const auto want = Ticks(rtl::DateTimeToFileTime(instant));
   int n = 0;
-  for (int i = 0; i < kFiles; ++i) n += LocalTicks(WriteTime(File(i))) == want;
+  for (int i = 0; i < kFiles; ++i) n += LocalTicks(Times(File(i))[1]) == want;
   return n;
 }
 
@@ -34,11 +34,8 @@ int AtInstant(rtl::TDateTime instant) {
 struct Started {
   zel::TForm1 form;
   rtl::TDateTime read = 0;
-  ModalDriver driver{{[this](HWND box) {
-                        read = form.StampingInstant();
-                        return Press(Key::Enter)(box);
-                      },
-                      Press(Key::Enter), Press(Key::Enter)}};
+  ModalDriver driver{{Press(Key::Enter, [this] { read = form.StampingInstant(); }), Press(Key::Enter),
+                      Press(Key::Enter)}};
   HWND progress = nullptr;
   // Shown with its clock live and the tree dropped on it (a missing file first), or else running
   // the tree from a command line.

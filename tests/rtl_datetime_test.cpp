@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "rtl/datetime.h"
+#include "rtl/sysutils.h"
 
 using namespace rtl;
 
@@ -39,4 +40,12 @@ TEST(RtlDateTime, TimeRoundsToTheNearestMillisecondAndCarriesAt2400) {
   EXPECT_EQ(Fields(ComposeDateTime(MinDateTime, EncodeTime(23, 59, 59, 999))),
             (std::vector<int>{1, 1, 1, 23, 59, 59, 999}));
   EXPECT_THROW(DecodeDateTime(EncodeDate(9999, 12, 31) + almostADay), EConvertError);
+}
+
+TEST(RtlDateTimeToStr, JapaneseSettingsLeaveOutMidnight) {
+  const TFormatSettings ja;
+  EXPECT_EQ(DateTimeToStr(EncodeDate(2024, 3, 5) + EncodeTime(7, 8, 9, 45), ja), L"2024/03/05 7:08:09");
+  EXPECT_EQ(DateTimeToStr(EncodeDate(2024, 3, 5) + EncodeTime(0, 0, 0, 400), ja), L"2024/03/05");
+  EXPECT_EQ(DateTimeToStr(EncodeDate(2024, 3, 5) + EncodeTime(0, 0, 1, 0), ja), L"2024/03/05 0:00:01");
+  EXPECT_EQ(DateTimeToStr(ComposeDateTime(EncodeDate(1850, 1, 1), 0.75), ja), L"1850/01/01 18:00:00");
 }

@@ -12,7 +12,7 @@ namespace testfiles {
 namespace {
 void SetTimes(const std::wstring& path, const FILETIME* c, const FILETIME* a, const FILETIME* w) {
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  const HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, share, nullptr, OPEN_EXISTING,
+  const HANDLE h = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, share, nullptr, OPEN_ALWAYS,
                                FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   EXPECT_TRUE(SetFileTime(h, c, a, w)) << GetLastError();
   CloseHandle(h);
@@ -87,7 +87,7 @@ void WriteFile(const std::wstring& path, const std::string& content) {
 void MakeDir(const std::wstring& path) { CreateDirectoryW(path.c_str(), nullptr); }
 
 void SetOldTimes(const std::wstring& path) {
-  const FILETIME ft = FromTicks(TicksOf(2000, 1, 1, 0, 0, 0, 0));
+  const FILETIME ft = FromTicks(kOld);
   SetTimes(path, &ft, &ft, &ft);
 }
 
@@ -99,8 +99,6 @@ std::vector<unsigned long long> Times(const std::wstring& path, std::size_t n) {
   return {t, t + n};
 }
 
-FILETIME WriteTime(const std::wstring& path) { return FromTicks(Times(path)[1]); }
-
 unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms) {
   const SYSTEMTIME st = {WORD(y), WORD(mo), 0, WORD(d), WORD(h), WORD(mi), WORD(s), WORD(ms)};
   FILETIME ft{};
@@ -108,13 +106,14 @@ unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms) {
   return Ticks(ft);
 }
 
-unsigned long long LocalTicks(const FILETIME& stored) {
+unsigned long long LocalTicks(unsigned long long stored) {
+  const FILETIME ft = FromTicks(stored);
   SYSTEMTIME utc{}, local{};
-  FileTimeToSystemTime(&stored, &utc);
+  FileTimeToSystemTime(&ft, &utc);
   const TIME_ZONE_INFORMATION rules = Rules(utc.wYear);
   SystemTimeToTzSpecificLocalTime(&rules, &utc, &local);
   return TicksOf(local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
-                 local.wMilliseconds) + Ticks(stored) % 10000;  // SYSTEMTIME stops at the millisecond
+                 local.wMilliseconds) + stored % 10000;  // SYSTEMTIME stops at the millisecond
 }
 
 void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi, int s, int ms) {

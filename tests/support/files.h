@@ -29,15 +29,16 @@ class TempDir {
 
 void WriteFile(const std::wstring& path, const std::string& content = "x");
 void MakeDir(const std::wstring& path);
-// Sets all three times of a file or folder to 2000-01-01 00:00, so a change is visible.
+// Times set, here and by SetLocalTimes, on a file or folder; a missing one is made as an empty file.
+// Sets all three times to kOld, 2000-01-01 00:00, so a change is visible.
+inline constexpr unsigned long long kOld = 125911584000000000ull;
 void SetOldTimes(const std::wstring& path);
 // Creation, modification and access time in 100 ns units since 1601; the first n of them.
 std::vector<unsigned long long> Times(const std::wstring& path, std::size_t n = 3);
-FILETIME WriteTime(const std::wstring& path);
 using rtl::Ticks;
 // A stored time as a viewer shows it: local by the zone's rules for its own date.
-unsigned long long LocalTicks(const FILETIME& stored);
-// Sets a file's creation and modification times to a local reading, converted the same way.
+unsigned long long LocalTicks(unsigned long long stored);
+// Sets the creation and modification times to a local reading, converted the same way.
 void SetLocalTimes(const std::wstring& path, int y, int mo, int d, int h, int mi, int s, int ms);
 // The FILETIME (no zone conversion) of a wall-clock reading.
 unsigned long long TicksOf(int y, int mo, int d, int h, int mi, int s, int ms);

@@ -100,8 +100,11 @@ void ModalDriver::OnTick() {
   if (done) current_ = nullptr, ++next_;
 }
 
-Step Press(Key key) {
-  return [key](HWND box) { return Answer(box, key); };
+Step Press(Key key, std::function<void()> first) {
+  return [key, first](HWND box) {
+    if (first) first();
+    return Answer(box, key);
+  };
 }
 
 Step CopyThen(std::wstring& copied, Key key) {

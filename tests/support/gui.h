@@ -55,8 +55,9 @@ class ModalDriver {
   std::vector<std::pair<HWND, DWORD>> met_;  // box, first seen
 };
 
-// A step that answers a box with a key (tried again on the next tick if it could not be).
-Step Press(Key key);
+// A step that answers a box with a key (tried again on the next tick if it could not be), after
+// running first, e.g. to note what the window holds while its question shows.
+Step Press(Key key, std::function<void()> first = nullptr);
 // A step that presses Ctrl+C where the keys go, the focused button, and puts what the box then
 // put on the clipboard into copied; then answers with the key.
 Step CopyThen(std::wstring& copied, Key key);
