@@ -319,7 +319,7 @@ TEST(JournalChild, RunsABatchForTheKillTest) {
   if (GetEnvironmentVariableW(L"ZEL_CHILD_BATCH", tree, MAX_PATH) == 0) GTEST_SKIP();
   GetEnvironmentVariableW(L"ZEL_CHILD_JOURNAL", journal, MAX_PATH);
   zel::TBatchProgress progress;
-  zel::RunBatch({{tree}, zel::StoredTime(kInstant, 0), false, journal}, progress);
+  zel::RunBatch({{tree}, zel::StoredTime(kInstant, 0), false, journal, {}}, progress);
 }
 
 // One file under many names (hard links, as backup trees and package stores make) among

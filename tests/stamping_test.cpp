@@ -108,7 +108,7 @@ class Stamping : public testing::Test {
   }
   static zel::TStampResult Stamp(const Paths& targets, rtl::TDateTime instant, bool folders,
                                  zel::TBatchProgress* progress = nullptr) {
-    return Run({targets, zel::StoredTime(instant, 0), folders}, progress);
+    return Run({targets, zel::StoredTime(instant, 0), folders, {}, {}}, progress);
   }
 
   tg::TempDir temp_;
@@ -309,7 +309,7 @@ TEST_F(Stamping, AnInstantBefore1601IsAFailureForEveryTargetNotAnException) {
   const std::wstring f = File(L"f");
   for (const std::optional<FILETIME> stored :
        {zel::StoredTime(Instant(1600, 12, 31, 23, 0, 0, 0), 0), std::optional(FILETIME{0, 0})}) {
-    const zel::TStampResult r = Run({{root_}, stored, true});
+    const zel::TStampResult r = Run({{root_}, stored, true, {}, {}});
     EXPECT_EQ(r.Changed, 0u);
     EXPECT_EQ(Failed(r), (Failures{{f, R::CannotSetTime}, {root_, R::CannotSetTime}}));
   }
